@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs dependencies, then builds and runs the whole test suite three ways:
+# optimised, AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer
+# for the parallel parts; then fuzzes the request decoder and JSON writer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {  # name, ctest filter, cmake options...
+  local name=$1 filter=$2
+  shift 2
+  echo "=== $name build"
+  cmake -S . -B "build-$name" -G Ninja "$@" >/dev/null
+  cmake --build "build-$name" -j "$jobs"
+  echo "=== $name tests"
+  (cd "build-$name" && ctest --output-on-failure -j "$jobs" ${filter:+-R "$filter"})
+}
+
+run_suite release "" -DCMAKE_BUILD_TYPE=Release
+run_suite asan "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_SANITIZE=address
+TSAN_OPTIONS="halt_on_error=1" run_suite tsan "Scan|Hash|Duplicate|ThreadPool|Measure" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_SANITIZE=thread
+
+if [[ -d fuzz ]] && ls fuzz/*.cpp >/dev/null 2>&1; then
+  echo "=== fuzz build"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQM_BUILD_TESTS=OFF -DQM_BUILD_FUZZERS=ON >/dev/null
+  cmake --build build-fuzz -j "$jobs"
+  scripts/fuzz.sh build-fuzz "${QM_FUZZ_SECONDS:-60}"
+fi
+echo "all test suites passed"

@@ -1,0 +1,10 @@
+#include "protocol/commands.h"
+
+namespace qm {
+
+// Not built yet: answers like an unknown command.
+CommandResult duplicates_command(Engine&, std::uint64_t, std::uint64_t) {
+  return CommandError{kUnknownCommandError};
+}
+
+}  // namespace qm

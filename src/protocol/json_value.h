@@ -1,0 +1,131 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qm {
+
+class JsonValue;
+
+// A number as it will be written: unsigned, negative signed or a finite double.
+class JsonNumber {
+ public:
+  enum class Kind : std::uint8_t { Unsigned, Negative, Double };
+
+  static JsonNumber from_unsigned(std::uint64_t value);
+  static JsonNumber from_signed(std::int64_t value);  // non-negative values become Unsigned
+  // Caller guarantees the double is finite (JsonValue turns non-finite ones into null).
+  static JsonNumber from_double(double value);
+
+  Kind kind() const { return kind_; }
+  std::uint64_t as_unsigned() const { return u_; }
+  std::int64_t as_negative() const { return i_; }
+  double as_double() const { return d_; }
+
+  bool operator==(const JsonNumber& other) const;
+
+ private:
+  // Trivial on purpose, so JsonValue can hold it in a union; the factories set every field.
+  Kind kind_;
+  union {
+    std::uint64_t u_;
+    std::int64_t i_;
+    double d_;
+  };
+};
+
+// Members kept unique and in ascending byte order of their keys.
+class JsonObject {
+ public:
+  using Member = std::pair<std::string, JsonValue>;
+
+  JsonObject() = default;
+  JsonObject(std::initializer_list<Member> members);
+
+  // Inserts or replaces the member with this key.
+  void insert(std::string key, JsonValue value);
+  const JsonValue* find(std::string_view key) const;
+  JsonValue* find(std::string_view key);
+
+  std::size_t size() const { return members_.size(); }
+  bool empty() const { return members_.empty(); }
+  auto begin() const { return members_.begin(); }
+  auto end() const { return members_.end(); }
+
+  bool operator==(const JsonObject& other) const;
+
+ private:
+  std::vector<Member> members_;
+};
+
+using JsonArray = std::vector<JsonValue>;
+
+class JsonValue {
+ public:
+  enum class Kind : std::uint8_t { Null, Boolean, Number, String, Array, Object };
+
+  JsonValue() = default;
+  JsonValue(std::nullptr_t) {}
+  JsonValue(bool value) : kind_(Kind::Boolean), bool_(value) {}
+  JsonValue(JsonNumber number) : kind_(Kind::Number), number_(number) {}
+  JsonValue(int value) : JsonValue(JsonNumber::from_signed(value)) {}
+  JsonValue(long value) : JsonValue(JsonNumber::from_signed(value)) {}
+  JsonValue(long long value) : JsonValue(JsonNumber::from_signed(value)) {}
+  JsonValue(unsigned value) : JsonValue(JsonNumber::from_unsigned(value)) {}
+  JsonValue(unsigned long value) : JsonValue(JsonNumber::from_unsigned(value)) {}
+  JsonValue(unsigned long long value) : JsonValue(JsonNumber::from_unsigned(value)) {}
+  // A non-finite double becomes null; a float is widened to double first.
+  JsonValue(double value);
+  JsonValue(float value) : JsonValue(static_cast<double>(value)) {}
+  JsonValue(std::string value);
+  JsonValue(std::string_view value) : JsonValue(std::string(value)) {}
+  JsonValue(const char* value) : JsonValue(std::string(value)) {}
+  JsonValue(JsonArray value);
+  JsonValue(JsonObject value);
+
+  JsonValue(const JsonValue& other);
+  JsonValue(JsonValue&& other) noexcept;
+  JsonValue& operator=(const JsonValue& other);
+  JsonValue& operator=(JsonValue&& other) noexcept;
+  ~JsonValue();
+
+  Kind kind() const { return kind_; }
+  bool is_null() const { return kind_ == Kind::Null; }
+  bool is_bool() const { return kind_ == Kind::Boolean; }
+  bool is_number() const { return kind_ == Kind::Number; }
+  bool is_string() const { return kind_ == Kind::String; }
+  bool is_array() const { return kind_ == Kind::Array; }
+  bool is_object() const { return kind_ == Kind::Object; }
+  // An integer literal from 0 to 2^64 - 1 (the "unsigned" argument kind).
+  bool is_unsigned() const { return kind_ == Kind::Number && number_.kind() == JsonNumber::Kind::Unsigned; }
+
+  bool as_bool() const { return bool_; }
+  const JsonNumber& as_number() const { return number_; }
+  std::uint64_t as_unsigned() const { return number_.as_unsigned(); }
+  const std::string& as_string() const { return *string_; }
+  const JsonArray& as_array() const { return *array_; }
+  JsonArray& as_array() { return *array_; }
+  const JsonObject& as_object() const { return *object_; }
+  JsonObject& as_object() { return *object_; }
+
+  bool operator==(const JsonValue& other) const;
+
+ private:
+  void destroy();
+  void copy_from(const JsonValue& other);
+  void move_from(JsonValue&& other) noexcept;
+
+  Kind kind_ = Kind::Null;
+  union {
+    bool bool_ = false;
+    JsonNumber number_;
+    std::string* string_;
+    JsonArray* array_;
+    JsonObject* object_;
+  };
+};
+
+}  // namespace qm

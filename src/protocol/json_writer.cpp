@@ -1,0 +1,195 @@
+#include "protocol/json_writer.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+namespace qm {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// Which bytes of a string need an escape: 0 none, otherwise the letter after the backslash
+// ('u' for the \u00XX form).
+constexpr auto kEscape = [] {
+  struct Table {
+    char code[256] = {};
+  } t;
+  for (int c = 0; c < 0x20; ++c) t.code[c] = 'u';
+  t.code['\b'] = 'b';
+  t.code['\t'] = 't';
+  t.code['\n'] = 'n';
+  t.code['\f'] = 'f';
+  t.code['\r'] = 'r';
+  t.code['"'] = '"';
+  t.code['\\'] = '\\';
+  return t;
+}();
+
+void render_string(const std::string& text, std::string& out) {
+  out.push_back('"');
+  const char* data = text.data();
+  const std::size_t size = text.size();
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char code = kEscape.code[static_cast<unsigned char>(data[i])];
+    if (!code) continue;
+    out.append(data + run, i - run);
+    run = i + 1;
+    out.push_back('\\');
+    out.push_back(code);
+    if (code == 'u') {
+      const auto byte = static_cast<unsigned char>(data[i]);
+      out.append("00");
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xF]);
+    }
+  }
+  out.append(data + run, size - run);
+  out.push_back('"');
+}
+
+void render_unsigned(std::uint64_t value, std::string& out) {
+  char buffer[24];
+  auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, res.ptr);
+}
+
+void render_value(const JsonValue& value, std::string& out);
+
+void render_object(const JsonObject& object, std::string& out) {
+  out.push_back('{');
+  bool first = true;
+  for (const auto& [key, member] : object) {
+    if (!first) out.push_back(',');
+    first = false;
+    render_string(key, out);
+    out.push_back(':');
+    render_value(member, out);
+  }
+  out.push_back('}');
+}
+
+void render_value(const JsonValue& value, std::string& out) {
+  switch (value.kind()) {
+    case JsonValue::Kind::Null: out.append("null"); return;
+    case JsonValue::Kind::Boolean: out.append(value.as_bool() ? "true" : "false"); return;
+    case JsonValue::Kind::Number: {
+      const JsonNumber& n = value.as_number();
+      switch (n.kind()) {
+        case JsonNumber::Kind::Unsigned: render_unsigned(n.as_unsigned(), out); return;
+        case JsonNumber::Kind::Negative: {
+          char buffer[24];
+          auto res = std::to_chars(buffer, buffer + sizeof buffer, n.as_negative());
+          out.append(buffer, res.ptr);
+          return;
+        }
+        case JsonNumber::Kind::Double: render_double(n.as_double(), out); return;
+      }
+      return;
+    }
+    case JsonValue::Kind::String: render_string(value.as_string(), out); return;
+    case JsonValue::Kind::Array: {
+      out.push_back('[');
+      bool first = true;
+      for (const auto& element : value.as_array()) {
+        if (!first) out.push_back(',');
+        first = false;
+        render_value(element, out);
+      }
+      out.push_back(']');
+      return;
+    }
+    case JsonValue::Kind::Object: render_object(value.as_object(), out); return;
+  }
+}
+
+void write_all(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(STDOUT_FILENO, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return;  // closed pipe or no stdout: the line is lost, the engine goes on
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+}  // namespace
+
+void render_double(double value, std::string& out) {
+  // Shortest round-trip digits in scientific form, e.g. "1.2345e+02" or "5e-324".
+  char sci[32];
+  auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  const char* p = sci;
+  if (*p == '-') {
+    out.push_back('-');
+    ++p;
+  }
+  char digits[20];
+  int n = 0;
+  const char* e = p;
+  while (e < res.ptr && *e != 'e') {
+    if (*e != '.') digits[n++] = *e;
+    ++e;
+  }
+  int exponent = 0;
+  std::from_chars(e + 1 + (e[1] == '+'), res.ptr, exponent);
+  while (n > 1 && digits[n - 1] == '0') --n;
+  if (n == 1 && digits[0] == '0') {
+    out.append("0.0");
+    return;
+  }
+  if (exponent >= -5 && exponent <= 15) {
+    if (exponent < 0) {
+      out.append("0.");
+      out.append(static_cast<std::size_t>(-exponent - 1), '0');
+      out.append(digits, static_cast<std::size_t>(n));
+    } else if (exponent >= n - 1) {
+      out.append(digits, static_cast<std::size_t>(n));
+      out.append(static_cast<std::size_t>(exponent - n + 1), '0');
+      out.append(".0");
+    } else {
+      out.append(digits, static_cast<std::size_t>(exponent + 1));
+      out.push_back('.');
+      out.append(digits + exponent + 1, static_cast<std::size_t>(n - exponent - 1));
+    }
+    return;
+  }
+  out.push_back(digits[0]);
+  if (n > 1) {
+    out.push_back('.');
+    out.append(digits + 1, static_cast<std::size_t>(n - 1));
+  }
+  out.push_back('e');
+  out.push_back(exponent < 0 ? '-' : '+');
+  render_unsigned(static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent), out);
+}
+
+void render_json(const JsonValue& value, std::string& out) { render_value(value, out); }
+
+std::string to_json(const JsonValue& value) {
+  std::string out;
+  render_value(value, out);
+  return out;
+}
+
+std::recursive_mutex& output_lock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+void write_json_line(const JsonValue& value) {
+  // One buffer per thread, reused, so a line costs no allocation once warm.
+  thread_local std::string line;
+  line.clear();
+  render_value(value, line);
+  line.push_back('\n');
+  std::lock_guard lock(output_lock());
+  write_all(line.data(), line.size());
+}
+
+}  // namespace qm

@@ -1,0 +1,113 @@
+#include "query/entry_lookup.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "common/os_error.h"
+
+namespace qm {
+namespace {
+
+constexpr std::uint32_t kDatalessFlag = 0x40000000;
+
+// File flags of an lstat result; Linux has no st_flags, so nothing is ever dataless there.
+std::uint32_t file_flags(const struct stat& st) {
+#if defined(__APPLE__)
+  return st.st_flags;
+#else
+  (void)st;
+  return 0;
+#endif
+}
+
+// The path without its last component; false when there is no parent ("/" or a bare name).
+bool parent_path(std::string& path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos || path == "/") return false;
+  path.resize(slash == 0 ? 1 : slash);
+  return true;
+}
+
+}  // namespace
+
+Result<EntryMetadata> lookup_entry(const Index& index, std::uint64_t id) {
+  if (!index.removed.empty() && id <= UINT32_MAX && index.removed.contains(static_cast<EntryId>(id))) {
+    return CommandError{kItemRemovedError};
+  }
+  if (!index.valid(id)) return CommandError{kUnknownEntryError};
+  const auto entry_id = static_cast<EntryId>(id);
+  const IndexEntry& entry = index.entry(entry_id);
+  EntryMetadata metadata;
+  if (entry.parent != kNoEntry) metadata.parent = entry.parent;
+  metadata.id = id;
+  metadata.name = index.name(entry_id);
+  metadata.path = index.entry_path(entry_id);
+  metadata.identity = identity_text(index.device(entry_id), entry.inode);
+  metadata.size = entry.size;
+  metadata.allocated = entry.allocated;
+  metadata.modified = entry.modified;
+  metadata.links = index.links(entry_id);
+  metadata.directory = entry.directory();
+  return metadata;
+}
+
+Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
+  auto indexed = lookup_entry(index, id);
+  if (!indexed) return indexed;
+
+  // The item and every directory above it, up to "/", must be real and present.
+  std::string current = indexed->path;
+  for (;;) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0) return CommandError{last_os_error_text()};
+    if (S_ISLNK(st.st_mode) || (file_flags(st) & kDatalessFlag)) return CommandError{kPathChangedError};
+    if (!parent_path(current)) break;
+  }
+
+  auto fresh = stat_entry(indexed->path, indexed->id, indexed->parent);
+  if (!fresh) return fresh;
+  const bool same = fresh->identity == indexed->identity &&
+                    (indexed->directory || (fresh->size == indexed->size && fresh->modified == indexed->modified));
+  if (!same) return CommandError{kItemChangedError};
+  return indexed;
+}
+
+JsonValue entry_object(const EntryMetadata& m) {
+  JsonObject object;
+  // Inserted in key order, so every insert is an append.
+  object.insert("allocated", m.allocated);
+  object.insert("directory", m.directory);
+  object.insert("id", m.id);
+  object.insert("identity", m.identity);
+  object.insert("links", m.links);
+  object.insert("modified", m.modified);
+  object.insert("name", m.name);
+  object.insert("parent", m.parent ? JsonValue(std::uint64_t{*m.parent}) : JsonValue());
+  object.insert("path", m.path);
+  object.insert("size", m.size);
+  return object;
+}
+
+JsonValue entry_objects(const std::vector<EntryMetadata>& metadata) {
+  JsonArray array;
+  array.reserve(metadata.size());
+  for (const auto& m : metadata) array.push_back(entry_object(m));
+  return array;
+}
+
+std::vector<EntryMetadata> collect_entry_page(const Index& index, std::span<const EntryId> ids,
+                                              std::uint64_t offset, std::size_t limit) {
+  std::vector<EntryMetadata> page;
+  if (offset >= ids.size()) return page;
+  const std::size_t end = std::min<std::size_t>(ids.size(), static_cast<std::size_t>(offset) + limit);
+  page.reserve(end - static_cast<std::size_t>(offset));
+  for (std::size_t i = static_cast<std::size_t>(offset); i < end; ++i) {
+    auto found = lookup_entry(index, ids[i]);
+    if (found) page.push_back(std::move(found).value());
+  }
+  return page;
+}
+
+}  // namespace qm

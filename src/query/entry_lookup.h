@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "common/result.h"
+#include "fs/entry_metadata.h"
+#include "index/index.h"
+#include "protocol/json_value.h"
+
+namespace qm {
+
+inline constexpr const char* kItemRemovedError = "Item was removed";
+inline constexpr const char* kUnknownEntryError = "Unknown index entry";
+inline constexpr const char* kPathChangedError = "Path changed or became a link";
+inline constexpr const char* kItemChangedError = "Item changed since scan; scan again";
+
+// The indexed entry as EntryMetadata (path and identity computed now). No disk access.
+Result<EntryMetadata> lookup_entry(const Index& index, std::uint64_t id);
+
+// lookup_entry, then checks the item and every ancestor on disk; returns the
+// indexed metadata when the item is unchanged.
+Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id);
+
+// The ten-member JSON form of an item.
+JsonValue entry_object(const EntryMetadata& metadata);
+JsonValue entry_objects(const std::vector<EntryMetadata>& metadata);
+
+// Skips offset ids, looks up the next limit ones; failed lookups are dropped but
+// count towards the limit.
+std::vector<EntryMetadata> collect_entry_page(const Index& index, std::span<const EntryId> ids,
+                                              std::uint64_t offset, std::size_t limit);
+
+}  // namespace qm
