@@ -1,10 +1,13 @@
 #include "protocol/commands.h"
+#include "query/entry_lookup.h"
 
 namespace qm {
 
-// Not built yet: answers like an unknown command.
-CommandResult entry_command(Engine&, std::uint64_t) {
-  return CommandError{kUnknownCommandError};
+// One item, checked against the disk first; the reply shows the indexed values.
+CommandResult entry_command(Engine& engine, std::uint64_t id) {
+  auto metadata = revalidate_entry(engine.index, id);
+  if (!metadata) return std::move(metadata).take_error();
+  return entry_object(*metadata);
 }
 
 }  // namespace qm

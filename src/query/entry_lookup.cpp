@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/os_error.h"
@@ -57,6 +58,9 @@ Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
   auto indexed = lookup_entry(index, id);
   if (!indexed) return indexed;
 
+  // lstat would stop at a NUL and check a different path.
+  if (indexed->path.find('\0') != std::string::npos) return CommandError{kNulByteError};
+
   // The item and every directory above it, up to "/", must be real and present.
   std::string current = indexed->path;
   for (;;) {
@@ -68,7 +72,9 @@ Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
 
   auto fresh = stat_entry(indexed->path, indexed->id, indexed->parent);
   if (!fresh) return fresh;
-  const bool same = fresh->identity == indexed->identity &&
+  // The kind is compared too: a freed inode number is soon reused, so a directory
+  // replaced by a file (or the reverse) can come back with the same identity.
+  const bool same = fresh->identity == indexed->identity && fresh->directory == indexed->directory &&
                     (indexed->directory || (fresh->size == indexed->size && fresh->modified == indexed->modified));
   if (!same) return CommandError{kItemChangedError};
   return indexed;
@@ -101,9 +107,11 @@ std::vector<EntryMetadata> collect_entry_page(const Index& index, std::span<cons
                                               std::uint64_t offset, std::size_t limit) {
   std::vector<EntryMetadata> page;
   if (offset >= ids.size()) return page;
-  const std::size_t end = std::min<std::size_t>(ids.size(), static_cast<std::size_t>(offset) + limit);
-  page.reserve(end - static_cast<std::size_t>(offset));
-  for (std::size_t i = static_cast<std::size_t>(offset); i < end; ++i) {
+  const auto first = static_cast<std::size_t>(offset);
+  // Written as a difference so that a huge limit cannot wrap around.
+  const std::size_t end = first + std::min(limit, ids.size() - first);
+  page.reserve(end - first);
+  for (std::size_t i = first; i < end; ++i) {
     auto found = lookup_entry(index, ids[i]);
     if (found) page.push_back(std::move(found).value());
   }

@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// The Unicode default lowercase mapping (full mapping, root locale) of UTF-8 text.
+// Invalid UTF-8 sequences become U+FFFD first.
+std::string unicode_lower(std::string_view text);
+
+// Lowercases many texts without allocating once its buffers have grown. ASCII text
+// (the common case for file names) never reaches ICU: for it the full mapping is
+// exactly A-Z -> a-z.
+class Lowercaser {
+ public:
+  // The lowered text; valid until the next call.
+  std::string_view lower(std::string_view text);
+
+ private:
+  // Lowers A-Z into out_; false when the text holds a byte that is not ASCII.
+  bool ascii_lower(std::string_view text);
+  std::string_view lower_with_icu(std::string_view text);
+
+  std::string out_;
+  std::vector<char16_t> utf16_;
+  std::vector<char16_t> lowered_;
+};
+
+}  // namespace qm
