@@ -1,0 +1,28 @@
+#include "hashing/blake3_hex.h"
+
+namespace qm {
+
+std::string digest_hex(const std::uint8_t (&digest)[BLAKE3_OUT_LEN]) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(2 * BLAKE3_OUT_LEN, '0');
+  for (std::size_t i = 0; i < BLAKE3_OUT_LEN; ++i) {
+    text[2 * i] = kDigits[digest[i] >> 4];
+    text[2 * i + 1] = kDigits[digest[i] & 0x0F];
+  }
+  return text;
+}
+
+std::string finish_hex(const blake3_hasher& hasher) {
+  std::uint8_t digest[BLAKE3_OUT_LEN];
+  blake3_hasher_finalize(&hasher, digest, BLAKE3_OUT_LEN);
+  return digest_hex(digest);
+}
+
+std::string blake3_hex(std::string_view bytes) {
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  blake3_hasher_update(&hasher, bytes.data(), bytes.size());
+  return finish_hex(hasher);
+}
+
+}  // namespace qm

@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "blake3.h"
+
+namespace qm {
+
+// The 32-byte digest as 64 lowercase hexadecimal digits, high nibble of each byte first.
+std::string digest_hex(const std::uint8_t (&digest)[BLAKE3_OUT_LEN]);
+
+// Finalizes hasher to the default 32-byte output and returns it in hex.
+std::string finish_hex(const blake3_hasher& hasher);
+
+// BLAKE3 of bytes, in hex: one-shot hashing of data already in memory.
+std::string blake3_hex(std::string_view bytes);
+
+}  // namespace qm

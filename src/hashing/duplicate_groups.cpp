@@ -1,0 +1,100 @@
+#include "hashing/duplicate_groups.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/saturating.h"
+#include "query/entry_lookup.h"
+
+namespace qm {
+namespace {
+
+struct SizedId {
+  std::uint64_t size;
+  EntryId id;
+};
+
+// Calls take(first, last) for every run of at least two equal elements of a sorted range.
+template <class It, class Equal, class Take>
+void for_each_shared_run(It first, It last, Equal equal, Take take) {
+  while (first != last) {
+    It run_end = first + 1;
+    while (run_end != last && equal(*first, *run_end)) ++run_end;
+    if (run_end - first >= 2) take(first, run_end);
+    first = run_end;
+  }
+}
+
+}  // namespace
+
+std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum) {
+  std::vector<SizedId> candidates;
+  for (EntryId id = 0; id < index.count(); ++id) {
+    const IndexEntry& entry = index.entry(id);
+    if (entry.directory() || entry.size < minimum || entry.links32 != 1 || index.is_removed(id)) continue;
+    candidates.push_back({entry.size, id});
+  }
+  // Ids were visited in ascending order, so a stable sort keeps index order within a size.
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const SizedId& a, const SizedId& b) { return a.size > b.size; });
+  std::vector<EntryId> colliding;
+  for_each_shared_run(candidates.begin(), candidates.end(),
+                      [](const SizedId& a, const SizedId& b) { return a.size == b.size; },
+                      [&](auto first, auto last) {
+                        for (; first != last; ++first) colliding.push_back(first->id);
+                      });
+  return colliding;
+}
+
+std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEntry> sampled) {
+  const auto size_of = [&](const HashedEntry& e) { return index.entry(e.id).size; };
+  std::stable_sort(sampled.begin(), sampled.end(), [&](const HashedEntry& a, const HashedEntry& b) {
+    const std::uint64_t size_a = size_of(a), size_b = size_of(b);
+    if (size_a != size_b) return size_a > size_b;
+    if (a.hash != b.hash) return a.hash < b.hash;
+    return a.id < b.id;
+  });
+  std::vector<EntryId> colliding;
+  for_each_shared_run(sampled.begin(), sampled.end(),
+                      [&](const HashedEntry& a, const HashedEntry& b) { return size_of(a) == size_of(b) && a.hash == b.hash; },
+                      [&](auto first, auto last) {
+                        for (; first != last; ++first) colliding.push_back(first->id);
+                      });
+  return colliding;
+}
+
+void order_group_members(std::vector<EntryMetadata>& files) {
+  // std::string compares as unsigned bytes, and a prefix sorts before its extensions.
+  std::stable_sort(files.begin(), files.end(), [](const EntryMetadata& a, const EntryMetadata& b) {
+    if (a.modified != b.modified) return a.modified < b.modified;
+    return a.path < b.path;
+  });
+}
+
+std::vector<DuplicateGroup> content_groups(const Index& index, std::vector<HashedEntry> hashed) {
+  std::stable_sort(hashed.begin(), hashed.end(),
+                   [](const HashedEntry& a, const HashedEntry& b) { return a.hash < b.hash; });
+  std::vector<DuplicateGroup> groups;
+  for_each_shared_run(hashed.begin(), hashed.end(),
+                      [](const HashedEntry& a, const HashedEntry& b) { return a.hash == b.hash; },
+                      [&](auto first, auto last) {
+                        DuplicateGroup group;
+                        for (auto it = first; it != last; ++it) {
+                          auto found = lookup_entry(index, it->id);
+                          if (found) group.files.push_back(std::move(found).value());
+                        }
+                        if (group.files.size() < 2) return;
+                        order_group_members(group.files);
+                        for (std::size_t i = 1; i < group.files.size(); ++i) {
+                          group.reclaimable = saturating_add(group.reclaimable, group.files[i].allocated);
+                        }
+                        group.hash = std::move(first->hash);
+                        groups.push_back(std::move(group));
+                      });
+  std::stable_sort(groups.begin(), groups.end(), [](const DuplicateGroup& a, const DuplicateGroup& b) {
+    return a.reclaimable > b.reclaimable;
+  });
+  return groups;
+}
+
+}  // namespace qm

@@ -1,0 +1,37 @@
+#pragma once
+// The grouping steps of the duplicate finder: which files to sample, which to hash
+// in full, and the reported groups. No file access here; the hashing is elsewhere.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/entry_id.h"
+#include "fs/entry_metadata.h"
+#include "hashing/hash_stage.h"
+#include "index/index.h"
+
+namespace qm {
+
+struct DuplicateGroup {
+  std::string hash;                  // the full content hash shared by the files
+  std::vector<EntryMetadata> files;  // oldest first
+  std::uint64_t reclaimable = 0;     // allocated bytes of every file but the first
+};
+
+// Candidates (present, not a directory, size >= minimum, exactly one link) that share
+// their size with another candidate. Grouped by size, largest size first so the
+// longest work starts early; index order within a size.
+std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum);
+
+// The ids whose (indexed size, sampled hash) is shared by another id; same order
+// rules as size_collisions.
+std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEntry> sampled);
+
+// Oldest modification time first; equal times by path bytes (a prefix first). Stable.
+void order_group_members(std::vector<EntryMetadata>& files);
+
+// Files with equal full hashes, looked up in the index (failed lookups dropped),
+// as groups of two or more ordered by reclaimable bytes, largest first (stable).
+std::vector<DuplicateGroup> content_groups(const Index& index, std::vector<HashedEntry> hashed);
+
+}  // namespace qm
