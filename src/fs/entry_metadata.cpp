@@ -2,32 +2,17 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstring>
 
 #include "common/os_error.h"
 #include "common/utf8.h"
+#include "fs/stat_record.h"
 
 namespace qm {
-namespace {
-
-constexpr std::uint32_t kDatalessFlag = 0x40000000;
-
-std::uint32_t file_flags(const struct stat& st) {
-#if defined(__APPLE__)
-  return st.st_flags;
-#else
-  (void)st;  // Linux has no per-file flags word; nothing is a dataless placeholder here.
-  return 0;
-#endif
-}
-
-}  // namespace
 
 std::string identity_text(std::uint64_t device, std::uint64_t inode) {
-  char buffer[48];
+  char buffer[48];  // two 20-digit numbers and a colon
   char* end = std::to_chars(buffer, buffer + 20, device).ptr;
   *end++ = ':';
   end = std::to_chars(end, buffer + sizeof buffer, inode).ptr;
@@ -35,6 +20,7 @@ std::string identity_text(std::uint64_t device, std::uint64_t inode) {
 }
 
 std::uint64_t modified_nanoseconds(std::int64_t seconds, std::int64_t nanoseconds) {
+  // A negative fraction just before a whole second borrows from the seconds.
   if (seconds <= 0 && seconds != INT64_MIN && nanoseconds > -1000000000 && nanoseconds < 0) {
     seconds -= 1;
     nanoseconds += 1000000000;
@@ -67,23 +53,13 @@ Result<EntryMetadata> stat_entry(std::string_view path, std::uint64_t id, std::o
   const std::string c_path(path);
   struct stat st;
   if (::lstat(c_path.c_str(), &st) != 0) return CommandError{last_os_error_text()};
-  const auto type = st.st_mode & S_IFMT;
-  if (type == S_IFLNK || (file_flags(st) & kDatalessFlag) || (type != S_IFREG && type != S_IFDIR)) {
-    return CommandError{kNotAdmittedError};
-  }
+  if (!stat_is_admitted(st)) return CommandError{kNotAdmittedError};
   EntryMetadata m;
   m.parent = parent;
   m.id = id;
-  m.identity = identity_text(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
   m.name = lossy_utf8(entry_name_of(path));
   m.path = lossy_utf8(path);
-  m.directory = type == S_IFDIR;
-  if (!m.directory) {
-    m.size = static_cast<std::uint64_t>(st.st_size);
-    m.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
-  }
-  m.modified = modified_nanoseconds(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-  m.links = static_cast<std::uint64_t>(st.st_nlink);
+  fill_from_stat(m, st);
   return m;
 }
 
