@@ -1,0 +1,403 @@
+#include "hashing/hash_entry.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "hashing/blake3_hex.h"
+#include "hashing_test_support.h"
+#include "protocol/commands.h"
+
+namespace qm {
+namespace {
+
+using test::engine_over;
+using test::id_of;
+using test::make_old;
+using test::pseudo_random_bytes;
+using test::TempDir;
+
+// ---- full mode against b3sum
+
+struct FullCase {
+  const char* name;
+  std::size_t size;
+};
+
+class FullHash : public ::testing::TestWithParam<FullCase> {};
+
+TEST_P(FullHash, EqualsTheHashB3sumComputesForTheFile) {
+  TempDir dir;
+  const std::string path = dir.write_file("file", pseudo_random_bytes(GetParam().size, 11));
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  for (const bool revalidate : {true, false}) {
+    auto hashed = hash_entry(*engine, id, HashMode::Full, revalidate);
+    ASSERT_TRUE(hashed.ok()) << hashed.error();
+    EXPECT_EQ(*hashed, test::b3sum_of(path)) << "revalidate " << revalidate;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FullHash,
+                         ::testing::Values(FullCase{"empty", 0}, FullCase{"three_bytes", 3},
+                                           FullCase{"exactly_one_read", kFullReadSize},
+                                           FullCase{"one_byte_past_a_read", kFullReadSize + 1},
+                                           FullCase{"several_reads", 3 * kFullReadSize + 12345}),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
+
+TEST(HashEntry, EmptyFileHasTheKnownEmptyDigest) {
+  TempDir dir;
+  const std::string path = dir.write_file("empty", "");
+  auto engine = engine_over(dir.path());
+  auto hashed = hash_entry(*engine, id_of(engine->index, path), HashMode::Full, true);
+  ASSERT_TRUE(hashed.ok()) << hashed.error();
+  EXPECT_EQ(*hashed, "af1349b9f5f9a1a6a0404dea36dcc9499bcb25c9adc112b7cc9a93cae41f3262");
+}
+
+// ---- sampled mode
+
+struct SampleCase {
+  const char* name;
+  std::size_t size;
+  std::size_t offsets[3];  // where the three sample reads start
+};
+
+class SampledHash : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(SampledHash, IsTheHashOfTheThreeSampleSlicesConcatenated) {
+  const SampleCase& c = GetParam();
+  TempDir dir;
+  const std::string content = pseudo_random_bytes(c.size, 5);
+  const std::string path = dir.write_file("file", content);
+  auto engine = engine_over(dir.path());
+
+  std::string slices;
+  for (const std::size_t offset : c.offsets) slices += content.substr(std::min(offset, content.size()), kSampleReadSize);
+  auto hashed = hash_entry(*engine, id_of(engine->index, path), HashMode::Sampled, false);
+  ASSERT_TRUE(hashed.ok()) << hashed.error();
+  EXPECT_EQ(*hashed, blake3_hex(slices));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, SampledHash,
+    ::testing::Values(SampleCase{"empty", 0, {0, 0, 0}}, SampleCase{"smaller_than_a_sample", 10000, {0, 0, 0}},
+                      SampleCase{"exactly_one_sample", 16384, {0, 0, 0}},
+                      SampleCase{"odd_tail_rounds_the_middle_down", 16385, {0, 0, 1}},
+                      SampleCase{"hundred_thousand_bytes", 100000, {0, 41808, 83616}}),
+    [](const auto& test_info) { return std::string(test_info.param.name); });
+
+TEST(HashEntry, SampledHashIgnoresBytesOutsideTheSamples) {
+  TempDir dir;
+  std::string content = pseudo_random_bytes(100000, 9);
+  const std::string a = dir.write_file("a", content);
+  content[20000] = static_cast<char>(content[20000] ^ 0x55);
+  const std::string b = dir.write_file("b", content);
+  auto engine = engine_over(dir.path());
+  auto sampled_a = hash_entry(*engine, id_of(engine->index, a), HashMode::Sampled, false);
+  auto sampled_b = hash_entry(*engine, id_of(engine->index, b), HashMode::Sampled, false);
+  auto full_a = hash_entry(*engine, id_of(engine->index, a), HashMode::Full, false);
+  auto full_b = hash_entry(*engine, id_of(engine->index, b), HashMode::Full, false);
+  ASSERT_TRUE(sampled_a.ok() && sampled_b.ok() && full_a.ok() && full_b.ok());
+  EXPECT_EQ(*sampled_a, *sampled_b);
+  EXPECT_NE(*full_a, *full_b);
+  EXPECT_NE(*sampled_a, *full_a);
+}
+
+// ---- refusals
+
+struct RefusalCase {
+  const char* name;
+  // Changes the disk (or the index) after the scan; returns the id to hash.
+  EntryId (*arrange)(const TempDir& dir, Engine& engine);
+  const char* with_revalidation;     // what the hash command reports
+  const char* without_revalidation;  // what the duplicate finder meets
+};
+
+EntryId file_id(const TempDir& dir, Engine& engine) { return id_of(engine.index, dir / "d/file"); }
+
+const RefusalCase kRefusals[] = {
+    {"directory", [](const TempDir& dir, Engine& engine) { return id_of(engine.index, dir / "d"); }, "Not a file",
+     "Not a file"},
+    {"never_scanned_id", [](const TempDir&, Engine& engine) { return EntryId{engine.index.count() + 3}; },
+     "Unknown index entry", "Unknown index entry"},
+    {"forgotten_item",
+     [](const TempDir& dir, Engine& engine) {
+       const EntryId id = file_id(dir, engine);
+       engine.index.removed.insert(id);
+       return id;
+     },
+     "Item was removed", "Item was removed"},
+    {"appended_after_scan",
+     [](const TempDir& dir, Engine& engine) {
+       dir.write_file("d/file", pseudo_random_bytes(5000, 2));
+       return file_id(dir, engine);
+     },
+     "Item changed since scan; scan again", "File changed"},
+    {"mtime_changed_after_scan",
+     [](const TempDir& dir, Engine& engine) {
+       test::set_mtime(dir / "d/file", 1500000000);
+       return file_id(dir, engine);
+     },
+     "Item changed since scan; scan again", "File changed"},
+    {"replaced_by_another_file_of_the_same_size",
+     [](const TempDir& dir, Engine& engine) {
+       const std::string replacement = dir.write_file("other", pseudo_random_bytes(4000, 1));
+       make_old(replacement);
+       ::rename(replacement.c_str(), (dir / "d/file").c_str());
+       return file_id(dir, engine);
+     },
+     "Item changed since scan; scan again", "File changed"},
+    {"replaced_by_a_symbolic_link",
+     [](const TempDir& dir, Engine& engine) {
+       const std::string target = dir.write_file("target", pseudo_random_bytes(4000, 1));
+       make_old(target);
+       ::unlink((dir / "d/file").c_str());
+       dir.make_symlink("d/file", target);
+       return file_id(dir, engine);
+     },
+     "Path changed or became a link", "link, placeholder or special file"},
+    {"replaced_by_a_fifo",
+     [](const TempDir& dir, Engine& engine) {
+       ::unlink((dir / "d/file").c_str());
+       ::mkfifo((dir / "d/file").c_str(), 0644);
+       return file_id(dir, engine);
+     },
+     "link, placeholder or special file", "link, placeholder or special file"},
+    {"deleted_after_scan",
+     [](const TempDir& dir, Engine& engine) {
+       ::unlink((dir / "d/file").c_str());
+       return file_id(dir, engine);
+     },
+     "No such file or directory (os error 2)", "No such file or directory (os error 2)"},
+    {"parent_replaced_by_a_link",
+     [](const TempDir& dir, Engine& engine) {
+       const EntryId id = file_id(dir, engine);
+       ::rename((dir / "d").c_str(), (dir / "moved").c_str());
+       dir.make_symlink("d", dir / "moved");
+       return id;
+     },
+     "Path changed or became a link", nullptr},  // the duplicate finder checks the file only
+};
+
+class HashRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(HashRefusal, ReportsWhyTheFileWasNotHashedAndCachesNothing) {
+  const RefusalCase& c = GetParam();
+  TempDir dir;
+  make_old(dir.write_file("d/file", pseudo_random_bytes(4000, 1)));
+  auto engine = engine_over(dir.path());
+  const EntryId id = c.arrange(dir, *engine);
+
+  auto checked = hash_entry(*engine, id, HashMode::Full, true);
+  ASSERT_FALSE(checked.ok());
+  EXPECT_EQ(checked.error(), c.with_revalidation);
+  auto command = hash_command(*engine, id);
+  ASSERT_FALSE(command.ok());
+  EXPECT_EQ(command.error(), c.with_revalidation);
+
+  if (c.without_revalidation) {
+    for (const HashMode mode : {HashMode::Full, HashMode::Sampled}) {
+      auto unchecked = hash_entry(*engine, id, mode, false);
+      ASSERT_FALSE(unchecked.ok());
+      EXPECT_EQ(unchecked.error(), c.without_revalidation);
+    }
+  }
+  EXPECT_EQ(engine->hash_cache.size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HashRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
+
+TEST(HashEntry, UnreadableFileReportsTheOperatingSystemErrorToAnUnprivilegedUser) {
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::string path = dir.write_file("secret", "private bytes");
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipe_fds[0]);
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(2);
+    std::string report;
+    for (const bool revalidate : {true, false}) {
+      auto hashed = hash_entry(*engine, id, HashMode::Full, revalidate);
+      report += (hashed.ok() ? "hashed " + *hashed : hashed.error()) + "\n";
+    }
+    const ssize_t written = ::write(pipe_fds[1], report.data(), report.size());
+    ::_exit(written == static_cast<ssize_t>(report.size()) ? 0 : 3);
+  }
+  ::close(pipe_fds[1]);
+  std::string report;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  EXPECT_EQ(report, "Permission denied (os error 13)\nPermission denied (os error 13)\n");
+}
+
+// ---- a file that changes while it is read
+
+struct MidHashChange {
+  const char* name;
+  void (*change)(const std::string& path);
+};
+
+std::string g_changing_path;
+void (*g_change)(const std::string& path) = nullptr;
+
+const MidHashChange kMidHashChanges[] = {
+    {"appended",
+     [](const std::string& path) {
+       const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+       ASSERT_GE(fd, 0);
+       ASSERT_EQ(::write(fd, "more", 4), 4);
+       ::close(fd);
+     }},
+    {"overwritten_in_place",
+     [](const std::string& path) {
+       const int fd = ::open(path.c_str(), O_WRONLY);
+       ASSERT_GE(fd, 0);
+       ASSERT_EQ(::pwrite(fd, "XXXX", 4, 0), 4);
+       ::close(fd);
+     }},
+    {"truncated", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},
+};
+
+class ChangeWhileHashing : public ::testing::TestWithParam<MidHashChange> {};
+
+TEST_P(ChangeWhileHashing, RefusesTheResultAndCachesNothing) {
+  TempDir dir;
+  const std::string path = dir.write_file("growing", pseudo_random_bytes(3 * kFullReadSize, 4));
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+
+  g_changing_path = path;
+  g_change = GetParam().change;
+  HashHooks hooks;
+  hooks.after_read = [](const std::string& read_path, std::uint64_t total) {
+    // Once, after the first read of the file under test.
+    if (read_path == g_changing_path && total == kFullReadSize && g_change) {
+      auto change = g_change;
+      g_change = nullptr;
+      change(read_path);
+    }
+  };
+  install_hash_hooks(&hooks);
+  auto hashed = hash_entry(*engine, id, HashMode::Full, false);
+  install_hash_hooks(nullptr);
+
+  EXPECT_EQ(g_change, nullptr) << "the change never happened";
+  ASSERT_FALSE(hashed.ok());
+  EXPECT_EQ(hashed.error(), kChangedWhileHashingError);
+  EXPECT_EQ(engine->hash_cache.size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangeWhileHashing, ::testing::ValuesIn(kMidHashChanges),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
+
+// ---- the cache
+
+TEST(HashEntryCache, OldUnchangedFileIsServedFromTheCacheWithoutOpeningIt) {
+  TempDir dir;
+  const std::string path = dir.write_file("old", pseudo_random_bytes(50000, 3));
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  test::OpenRecorder opens;
+
+  auto first = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(first.ok()) << first.error();
+  EXPECT_EQ(opens.take().size(), 1u);
+  EXPECT_EQ(engine->hash_cache.size(), 1u);
+
+  auto second = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(second.ok()) << second.error();
+  EXPECT_EQ(*second, *first);
+  EXPECT_TRUE(opens.take().empty());
+
+  // The sampled hash of the same file is a separate entry: it is read.
+  auto sampled = hash_entry(*engine, id, HashMode::Sampled, false);
+  ASSERT_TRUE(sampled.ok()) << sampled.error();
+  EXPECT_EQ(opens.take().size(), 1u);
+  EXPECT_EQ(engine->hash_cache.size(), 2u);
+}
+
+TEST(HashEntryCache, ServesExactlyTheStoredTextForTheIndexedKey) {
+  TempDir dir;
+  const std::string path = dir.write_file("old", "content");
+  make_old(path, 123);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  const IndexEntry& entry = engine->index.entry(id);
+  const HashCacheKey key{engine->index.device(id), entry.inode, 7, 1600000000000000123ull, HashMode::Full};
+  engine->hash_cache.insert(key, "stored text");
+
+  auto hashed = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(hashed.ok()) << hashed.error();
+  EXPECT_EQ(*hashed, "stored text");
+}
+
+TEST(HashEntryCache, RecentlyModifiedFileIsReadEvenWhenItsKeyIsCached) {
+  TempDir dir;
+  const std::string path = dir.write_file("young", pseudo_random_bytes(50000, 3));
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  test::set_mtime(path, std::chrono::duration_cast<std::chrono::seconds>(now).count() - 1);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  test::OpenRecorder opens;
+
+  auto first = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(first.ok()) << first.error();
+  EXPECT_EQ(engine->hash_cache.size(), 1u) << "young files are stored too";
+  auto second = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(second.ok()) << second.error();
+  EXPECT_EQ(*second, *first);
+  EXPECT_EQ(opens.take().size(), 2u);
+}
+
+TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
+  TempDir dir;
+  const std::string path = dir.write_file("old", "content");
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  const IndexEntry& entry = engine->index.entry(id);
+  const HashCacheKey key{engine->index.device(id), entry.inode, entry.size, entry.modified, HashMode::Full};
+  engine->hash_cache.insert(key, "stale text");
+
+  auto hashed = hash_entry(*engine, id, HashMode::Full, true);
+  ASSERT_TRUE(hashed.ok()) << hashed.error();
+  EXPECT_EQ(*hashed, blake3_hex("content"));
+  EXPECT_EQ(engine->hash_cache.lookup(key), "stale text");
+  EXPECT_EQ(engine->hash_cache.size(), 1u);
+}
+
+TEST(HashCommand, RepliesWithTheFullHashAsItsOnlyMember) {
+  TempDir dir;
+  const std::string path = dir.write_file("file", "hello world");
+  auto engine = engine_over(dir.path());
+  auto reply = hash_command(*engine, id_of(engine->index, path));
+  ASSERT_TRUE(reply.ok()) << reply.error();
+  ASSERT_TRUE(reply->is_object());
+  ASSERT_EQ(reply->as_object().size(), 1u);
+  const JsonValue* hash = reply->as_object().find("hash");
+  ASSERT_NE(hash, nullptr);
+  EXPECT_EQ(hash->as_string(), test::b3sum_of(path));
+}
+
+}  // namespace
+}  // namespace qm
