@@ -1,10 +1,54 @@
-#include "protocol/commands.h"
+#include "system/process_records.h"
+#include "system/system_commands.h"
 
 namespace qm {
 
-// Not built yet: answers like an unknown command.
-CommandResult terminate_command(std::uint32_t, bool) {
-  return CommandError{kUnknownCommandError};
+namespace {
+
+// True when target is the engine's process or one of its ancestors in the snapshot.
+bool is_own_ancestry(const ProcessTable& table, Pid own_pid, Pid target) {
+  Pid current = own_pid;
+  // Each process is visited at most once, so a parent loop in a table read while
+  // processes came and went cannot keep the walk going.
+  for (std::size_t steps = 0; steps <= table.size(); ++steps) {
+    if (current == target) return true;
+    const Process* process = table.find(current);
+    if (!process || !process->parent) return false;
+    current = *process->parent;
+  }
+  return false;
+}
+
+}  // namespace
+
+CommandResult terminate_command(SystemInfoProvider& provider, Pid pid, bool force) {
+  const System snapshot = provider.new_all();
+  const Pid own_pid = provider.current_pid();
+  const Process* own = snapshot.processes.find(own_pid);
+  if (!own) return CommandError{kCannotVerifyUserError};
+  const Process* target = snapshot.processes.find(pid);
+  if (!target) return CommandError{kProcessExitedError};
+  if (is_system_process(pid, target->user_id, own->user_id)) return CommandError{kProtectedProcessError};
+  if (is_own_ancestry(snapshot.processes, own_pid, pid)) return CommandError{kProtectedAncestorError};
+
+  if (provider.kill_with(*target, force ? Signal::Kill : Signal::Terminate) != SignalOutcome::Delivered) {
+    return CommandError{kSignalNotSentError};
+  }
+
+  // The id alone could name a new process by now; the start time tells them apart.
+  const std::uint64_t start_time = target->start_time;
+  for (int check = 0; check < kExitChecks; ++check) {
+    provider.pause(kExitCheckPause);
+    const System fresh = provider.new_all();
+    const Process* now = fresh.processes.find(pid);
+    if (!now || now->start_time != start_time) return JsonValue(JsonObject{{"ok", true}});
+  }
+  return CommandError{kStillRunningError};
+}
+
+CommandResult terminate_command(std::uint32_t pid, bool force) {
+  auto provider = make_platform_system_info_provider();
+  return terminate_command(*provider, pid, force);
 }
 
 }  // namespace qm

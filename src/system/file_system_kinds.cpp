@@ -1,0 +1,63 @@
+#include "system/file_system_kinds.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace qm {
+
+namespace {
+
+// Interfaces to the kernel, memory-backed scratch space and image layers: never volumes,
+// even when mounted from a /dev path (snap packages are squashfs on /dev/loopN).
+constexpr std::string_view kVirtualTypes[] = {
+    "proc",      "sysfs",      "cgroup",     "cgroup2",     "devpts",        "devtmpfs",  "tmpfs",
+    "ramfs",     "mqueue",     "overlay",    "aufs",        "squashfs",      "debugfs",   "tracefs",
+    "securityfs", "pstore",    "bpf",        "configfs",    "fusectl",       "hugetlbfs", "autofs",
+    "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs",        "selinuxfs",     "fuse.lxcfs", "fuse.gvfsd-fuse",
+    "fuse.portal", "fuse.snapfuse", "cpuset",        "nfsd",
+};
+
+// Disk file systems: browsable even when their source is not a /dev path (zfs datasets, btrfs).
+constexpr std::string_view kDiskTypes[] = {
+    "ext2",  "ext3",    "ext4",     "xfs",  "btrfs", "vfat",     "msdos",  "exfat",
+    "ntfs",  "ntfs3",   "fuseblk",  "zfs",  "f2fs",  "apfs",     "hfs",    "hfsplus",
+    "jfs",   "reiserfs", "bcachefs", "udf", "iso9660", "nilfs2", "erofs",
+};
+
+constexpr std::string_view kNetworkTypes[] = {
+    "nfs",        "nfs4",          "cifs",        "smb3",        "smbfs",          "sshfs",
+    "fuse.sshfs", "ceph",          "fuse.ceph",   "9p",          "afs",            "glusterfs",
+    "fuse.glusterfs", "lustre",    "davfs",       "fuse.davfs2", "fuse.rclone",    "fuse.s3fs",
+    "ncpfs",      "coda",          "fuse.gcsfuse", "virtiofs",
+};
+
+template <std::size_t N>
+bool contains(const std::string_view (&names)[N], std::string_view name) {
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+bool has_remote_source(std::string_view source) {
+  if (source.starts_with("//")) return true;  // smb share
+  // "server:/export" (nfs) or "user@host:path" (sshfs); device paths never hold ':' before '/'.
+  const std::size_t colon = source.find(':');
+  const std::size_t slash = source.find('/');
+  return colon != std::string_view::npos && colon > 0 && (slash == std::string_view::npos || colon < slash);
+}
+
+}  // namespace
+
+bool is_browsable_file_system(std::string_view type, std::string_view source) {
+  if (contains(kVirtualTypes, type)) return false;
+  if (contains(kDiskTypes, type)) return true;
+  if (is_network_file_system(type, source)) return true;
+  return source.starts_with("/dev/");
+}
+
+bool is_network_file_system(std::string_view type, std::string_view source) {
+  if (contains(kNetworkTypes, type)) return true;
+  // Plain "fuse" types of remote tools carry the remote in their source.
+  if (type.starts_with("fuse") && type != "fuseblk") return has_remote_source(source);
+  return false;
+}
+
+}  // namespace qm

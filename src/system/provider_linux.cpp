@@ -1,0 +1,268 @@
+#include "system/provider_linux.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/statvfs.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+
+#include "common/saturating.h"
+#include "common/utf8.h"
+#include "system/file_system_kinds.h"
+#include "system/proc_text.h"
+
+namespace qm {
+
+namespace {
+
+// Reads the whole file at dir_fd/path into buffer; false when it cannot be opened or read.
+bool read_file_at(int dir_fd, const char* path, std::string& buffer) {
+  buffer.clear();
+  const int fd = openat(dir_fd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t used = 0;
+  for (;;) {
+    if (buffer.size() - used < 1024) buffer.resize(std::max<std::size_t>(4096, buffer.size() * 2));
+    const ssize_t got = read(fd, buffer.data() + used, buffer.size() - used);
+    if (got > 0) {
+      used += static_cast<std::size_t>(got);
+    } else if (got == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ok = false;
+      break;
+    }
+  }
+  close(fd);
+  buffer.resize(used);
+  return ok;
+}
+
+bool read_file(const std::string& path, std::string& buffer) { return read_file_at(AT_FDCWD, path.c_str(), buffer); }
+
+std::uint64_t monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+std::uint64_t ticks_to_ns(std::uint64_t ticks, std::uint64_t ticks_per_second) {
+  // Split so that large tick counts cannot overflow the multiplication.
+  return ticks / ticks_per_second * 1'000'000'000u + ticks % ticks_per_second * 1'000'000'000u / ticks_per_second;
+}
+
+bool parse_pid(const char* text, Pid& pid) {
+  const char* end = text;
+  while (*end >= '0' && *end <= '9') ++end;
+  if (end == text || *end != '\0') return false;
+  auto [stop, error] = std::from_chars(text, end, pid);
+  return error == std::errc() && stop == end;
+}
+
+std::optional<std::string> resolved_path(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string out(resolved);
+  free(resolved);
+  return out;
+}
+
+// Device path (resolved) and its label, for every entry of the by-label folder.
+std::vector<std::pair<std::string, std::string>> read_disk_labels(const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> labels;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return labels;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (auto device = resolved_path(folder + "/" + entry->d_name)) {
+      labels.emplace_back(std::move(*device), unescape_udev_name(name));
+    }
+  }
+  closedir(dir);
+  return labels;
+}
+
+}  // namespace
+
+LinuxSystemInfoProvider::LinuxSystemInfoProvider(LinuxSystemPaths paths) : paths_(std::move(paths)) {
+  const long ticks = sysconf(_SC_CLK_TCK);
+  if (ticks > 0) ticks_per_second_ = static_cast<std::uint64_t>(ticks);
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page > 0) page_size_ = static_cast<std::uint64_t>(page);
+  buffer_.resize(4096);
+}
+
+bool LinuxSystemInfoProvider::read_process(int proc_fd, const char* pid_text, Pid pid, std::uint64_t boot_time,
+                                           Process& process) {
+  char path[48];
+  const std::size_t pid_length = std::char_traits<char>::length(pid_text);
+  if (pid_length + 8 > sizeof path) return false;
+  std::copy(pid_text, pid_text + pid_length, path);
+  char* leaf = path + pid_length;
+
+  std::copy_n("/stat", 6, leaf);
+  if (!read_file_at(proc_fd, path, buffer_)) return false;  // gone already
+  const std::optional<ProcStat> stat = parse_proc_stat(buffer_);
+  if (!stat) return false;
+  // A zombie has exited; only its exit status waits to be collected.
+  if (stat->state == 'Z' || stat->state == 'X' || stat->state == 'x') return false;
+
+  process.pid = pid;
+  process.parent = stat->parent_pid != 0 && stat->parent_pid <= UINT32_MAX
+                       ? std::optional<Pid>(static_cast<Pid>(stat->parent_pid))
+                       : std::nullopt;
+  process.name.assign(stat->name);
+  process.memory = stat->resident_pages > UINT64_MAX / page_size_ ? UINT64_MAX : stat->resident_pages * page_size_;
+  process.start_time = saturating_add(boot_time, stat->start_ticks / ticks_per_second_);
+  process.cpu_time_ns = ticks_to_ns(saturating_add(stat->user_ticks, stat->system_ticks), ticks_per_second_);
+  process.cpu_usage = 0;
+
+  std::copy_n("/status", 8, leaf);
+  if (!read_file_at(proc_fd, path, buffer_)) return false;  // exited between the two reads
+  process.user_id = parse_status_real_user_id(buffer_);
+
+  // The kernel's own text, including a " (deleted)" suffix for a replaced binary.
+  std::copy_n("/exe", 5, leaf);
+  char target[PATH_MAX + 1];
+  const ssize_t length = readlinkat(proc_fd, path, target, sizeof target);
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof target) {
+    process.path.emplace(target, static_cast<std::size_t>(length));
+  } else {
+    process.path.reset();  // kernel thread, or another user's process
+  }
+  return true;
+}
+
+SystemReading LinuxSystemInfoProvider::read_system() {
+  SystemReading reading;
+  reading.taken_at_ns = monotonic_ns();
+
+  const int proc_fd = open(paths_.proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (proc_fd < 0) return reading;
+
+  std::uint64_t boot_time = 0;
+  if (read_file_at(proc_fd, "stat", buffer_)) {
+    KernelStat kernel = parse_kernel_stat(buffer_);
+    reading.cpu_ticks = std::move(kernel.cpus);
+    boot_time = kernel.boot_time.value_or(0);
+  }
+  if (read_file_at(proc_fd, "meminfo", buffer_)) {
+    const MemoryInfo memory = parse_meminfo(buffer_);
+    reading.total_memory = memory.total;
+    reading.used_memory = saturating_sub(memory.total, memory.available);
+  }
+
+  // The directory stream works on a duplicate so proc_fd stays usable for openat.
+  const int list_fd = dup(proc_fd);
+  DIR* dir = list_fd >= 0 ? fdopendir(list_fd) : nullptr;
+  if (!dir && list_fd >= 0) close(list_fd);
+  if (dir) {
+    Process process;
+    while (dirent* entry = readdir(dir)) {
+      Pid pid = 0;
+      if (!parse_pid(entry->d_name, pid)) continue;
+      if (read_process(proc_fd, entry->d_name, pid, boot_time, process)) reading.processes.push_back(process);
+    }
+    closedir(dir);
+  }
+  close(proc_fd);
+  return reading;
+}
+
+System LinuxSystemInfoProvider::new_all() {
+  System system;
+  apply_reading(system, read_system());
+  return system;
+}
+
+void LinuxSystemInfoProvider::refresh_snapshot(System& system) { apply_reading(system, read_system()); }
+
+std::optional<std::string> LinuxSystemInfoProvider::host_name() {
+  utsname names{};
+  if (uname(&names) != 0) return std::nullopt;
+  std::string name(names.nodename);
+  if (name.empty() || !is_valid_utf8(name)) return std::nullopt;
+  return name;
+}
+
+std::optional<std::string> LinuxSystemInfoProvider::os_long_version() {
+  std::string text;
+  for (const std::string& path : paths_.os_release) {
+    // The first file that exists is the one in force, even without the field.
+    if (read_file(path, text)) return parse_os_release_pretty_name(text);
+  }
+  return std::nullopt;
+}
+
+std::vector<MountedVolume> LinuxSystemInfoProvider::read_mounted_volumes() {
+  std::vector<MountedVolume> mounts;
+  std::string text;
+  if (!read_file(paths_.proc + "/self/mountinfo", text)) return mounts;
+
+  std::vector<std::pair<std::string, std::string>> labels;
+  bool labels_read = false;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    std::optional<MountInfoEntry> entry = parse_mountinfo_line(line);
+    if (!entry) continue;
+
+    VolumeProperties properties;
+    properties.browsable = is_browsable_file_system(entry->type, entry->source);
+    properties.local = !is_network_file_system(entry->type, entry->source);
+    // Capacities only for volumes that can be listed: statvfs on a hung network
+    // share or a kernel interface would only cost time.
+    if (*properties.browsable && *properties.local) {
+      struct statvfs figures {};
+      if (statvfs(entry->mount_point.c_str(), &figures) == 0) {
+        properties.total_capacity = static_cast<std::uint64_t>(figures.f_blocks) * figures.f_frsize;
+        properties.available_capacity = static_cast<std::uint64_t>(figures.f_bavail) * figures.f_frsize;
+        properties.important_available_capacity = properties.available_capacity;
+      }
+      if (!labels_read) {
+        labels = read_disk_labels(paths_.disk_labels);
+        labels_read = true;
+      }
+      std::optional<std::string> device;
+      if (entry->source.starts_with("/") && !labels.empty()) device = resolved_path(entry->source);
+      for (const auto& [label_device, label] : labels) {
+        if (device && *device == label_device) properties.name = label;
+      }
+      if (!properties.name && !entry->source.empty()) properties.name = entry->source;
+    }
+    mounts.push_back(MountedVolume{std::move(entry->mount_point), std::move(properties)});
+  }
+  return mounts;
+}
+
+std::vector<Disk> LinuxSystemInfoProvider::list_volumes() { return select_volumes(read_mounted_volumes()); }
+
+Pid LinuxSystemInfoProvider::current_pid() { return static_cast<Pid>(getpid()); }
+
+SignalOutcome LinuxSystemInfoProvider::kill_with(const Process& process, Signal signal) {
+  // kill() reads 0 and negative ids as process groups (-1 is every process we may
+  // signal), so only ids of single processes are passed on.
+  if (process.pid == 0 || process.pid > static_cast<Pid>(INT_MAX)) return SignalOutcome::NotDelivered;
+  const int number = signal == Signal::Kill ? SIGKILL : SIGTERM;
+  if (kill(static_cast<pid_t>(process.pid), number) == 0) return SignalOutcome::Delivered;
+  return errno == EINVAL ? SignalOutcome::Unsupported : SignalOutcome::NotDelivered;
+}
+
+std::unique_ptr<SystemInfoProvider> make_platform_system_info_provider() {
+  return std::make_unique<LinuxSystemInfoProvider>();
+}
+
+}  // namespace qm
