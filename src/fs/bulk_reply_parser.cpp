@@ -1,0 +1,163 @@
+#include "fs/bulk_reply_parser.h"
+
+#include <cstring>
+
+#include "common/utf8.h"
+
+namespace qm {
+namespace {
+
+using namespace bulk_layout;
+
+// Little-endian reads at any alignment (the file id is not 8-aligned).
+std::uint32_t load_u32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::uint64_t load_u64(const unsigned char* p) {
+  return static_cast<std::uint64_t>(load_u32(p)) | static_cast<std::uint64_t>(load_u32(p + 4)) << 32;
+}
+
+std::int64_t load_i64(const unsigned char* p) { return static_cast<std::int64_t>(load_u64(p)); }
+
+// The name bytes (without the NUL) of a record of length `length`, or false
+// when the reference points outside the record, is empty or not NUL-terminated.
+bool name_of(const unsigned char* record, std::uint32_t length, std::string_view& name) {
+  const std::int64_t data_offset = static_cast<std::int32_t>(load_u32(record + kNameReference));
+  const std::uint32_t name_length = load_u32(record + kNameReference + 4);
+  const std::int64_t start = static_cast<std::int64_t>(kNameReference) + data_offset;
+  if (start < 0 || name_length == 0) return false;
+  if (start + static_cast<std::int64_t>(name_length) > static_cast<std::int64_t>(length)) return false;
+  const unsigned char* bytes = record + start;
+  if (bytes[name_length - 1] != '\0') return false;
+  name = std::string_view(reinterpret_cast<const char*>(bytes), name_length - 1);
+  return true;
+}
+
+// A name a directory can hold: text, not "." or "..", no separator. An empty
+// name or one with a NUL before the terminating one cannot name an entry either.
+bool is_entry_name(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  if (name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos) return false;
+  return is_valid_utf8(name);
+}
+
+enum class RecordKind { admitted, skipped };
+
+// Parses the record at `offset` into `record`; `length` receives its length.
+Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, bool directory_is_text,
+                                BulkRecord& record, std::uint32_t& length) {
+  if (offset > kBulkReplySize - 4) return CommandError{kInvalidBulkLength};
+  const unsigned char* r = reply + offset;
+  length = load_u32(r + kLength);
+  if (length < kMinimumRecord) return CommandError{kInvalidBulkRecord};
+  if (offset + length > kBulkReplySize) return CommandError{kTruncatedBulkRecord};
+
+  if (length < kDevice) return CommandError{kUnsupportedBulkAttributes};
+  if ((load_u32(r + kReturnedCommon) & kBulkCommonRequired) != kBulkCommonRequired) {
+    return CommandError{kUnsupportedBulkAttributes};
+  }
+  std::string_view name;
+  if (!name_of(r, length, name) || !is_entry_name(name)) return CommandError{kUnsupportedBulkAttributes};
+  if (length < kFileAttributes) return CommandError{kUnsupportedBulkAttributes};
+
+  const std::uint32_t type = load_u32(r + kObjectType);
+  if ((load_u32(r + kFlags) & kBulkDatalessFlag) || (type != kBulkObjectRegular && type != kBulkObjectDirectory)) {
+    return RecordKind::skipped;
+  }
+
+  const std::uint32_t file_attributes = load_u32(r + kReturnedFile);
+  std::size_t at = kFileAttributes;
+  std::uint64_t links = 1, size = 0, allocated = 0;
+  if (file_attributes & kBulkFileLinkCount) {
+    if (at + 4 > length) return CommandError{kUnsupportedBulkAttributes};
+    links = load_u32(r + at);
+    at += 4;
+  }
+  if (file_attributes & kBulkFileTotalSize) {
+    if (at + 8 > length) return CommandError{kUnsupportedBulkAttributes};
+    size = load_u64(r + at);
+    at += 8;
+  }
+  if (file_attributes & kBulkFileAllocSize) {
+    if (at + 8 > length) return CommandError{kUnsupportedBulkAttributes};
+    allocated = load_u64(r + at);
+    at += 8;
+  }
+  const bool directory = type == kBulkObjectDirectory;
+  if (!directory && (file_attributes & kBulkFileRequested) != kBulkFileRequested) {
+    return CommandError{kUnsupportedBulkAttributes};
+  }
+  // The joined path is text exactly when the directory path is: the name is.
+  if (!directory_is_text) return CommandError{kUnsupportedBulkAttributes};
+
+  record.name = name;
+  record.device = load_u32(r + kDevice);
+  record.file_id = load_u64(r + kFileId);
+  record.directory = directory;
+  record.size = directory ? 0 : size;
+  record.allocated = directory ? 0 : allocated;
+  record.links = links;
+  // The same time rule as stat_entry, so a fresh stat of the entry compares
+  // equal to its listed record (0 before 1970 instead of a far-future time).
+  record.modified = modified_nanoseconds(load_i64(r + kModifiedSeconds), load_i64(r + kModifiedNanoseconds));
+  return RecordKind::admitted;
+}
+
+template <class OnRecord>
+Result<std::uint64_t> parse_records(const unsigned char* reply, std::uint32_t count, std::string_view directory,
+                                    OnRecord&& on_record) {
+  const bool directory_is_text = is_valid_utf8(directory);
+  std::uint64_t skipped = 0;
+  std::size_t offset = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    BulkRecord record;
+    std::uint32_t length = 0;
+    auto kind = parse_record(reply, offset, directory_is_text, record, length);
+    if (!kind) return std::move(kind).take_error();
+    if (*kind == RecordKind::skipped || !on_record(record)) ++skipped;
+    offset += length;
+  }
+  return skipped;
+}
+
+}  // namespace
+
+Result<std::uint64_t> parse_bulk_reply(const unsigned char* reply, std::uint32_t count, std::string_view directory,
+                                       EntryId parent, std::vector<EntryMetadata>& out) {
+  return parse_records(reply, count, directory, [&](const BulkRecord& record) {
+    EntryMetadata& m = out.emplace_back();
+    m.parent = parent;
+    m.name.assign(record.name);
+    m.path = join_path(directory, record.name);
+    m.identity = identity_text(record.device, record.file_id);
+    m.size = record.size;
+    m.allocated = record.allocated;
+    m.modified = record.modified;
+    m.links = record.links;
+    m.directory = record.directory;
+    return true;
+  });
+}
+
+Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count,
+                                               std::string_view directory, CompactListing& out) {
+  return parse_records(reply, count, directory, [&](const BulkRecord& record) {
+    if (out.names.size() + record.name.size() > UINT32_MAX) return false;
+    ListedEntry& e = out.entries.emplace_back();
+    e.name_offset = static_cast<std::uint32_t>(out.names.size());
+    e.name_length = static_cast<std::uint16_t>(record.name.size());
+    out.names.append(record.name);
+    e.size = record.size;
+    e.allocated = record.allocated;
+    e.modified = record.modified;
+    e.device = record.device;
+    e.inode = record.file_id;
+    e.links = record.links;
+    e.directory = record.directory;
+    return true;
+  });
+}
+
+}  // namespace qm
