@@ -1,10 +1,26 @@
+#include "index/measure_path.h"
+#include "common/thread_pool.h"
 #include "protocol/commands.h"
 
 namespace qm {
 
-// Not built yet: answers like an unknown command.
-CommandResult measure_command(const JsonArray&) {
-  return CommandError{kUnknownCommandError};
+CommandResult measure_command(const JsonArray& paths) {
+  // One path per work item; results land by position, so the reply keeps request order.
+  std::vector<PathMeasure> measures(paths.size());
+  process_pool().for_each_index(paths.size(), [&](std::size_t i) {
+    const JsonValue& element = paths[i];
+    measures[i] = measure_path(element.is_string() ? std::string_view(element.as_string()) : std::string_view());
+  });
+  JsonArray result;
+  result.reserve(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    JsonObject object;
+    object.insert("errors", measures[i].errors);
+    object.insert("path", paths[i].is_string() ? paths[i].as_string() : std::string());
+    object.insert("size", measures[i].size);
+    result.push_back(std::move(object));
+  }
+  return JsonValue(std::move(result));
 }
 
 }  // namespace qm

@@ -1,10 +1,8 @@
+#include "index/scan_summary.h"
 #include "protocol/commands.h"
 
 namespace qm {
 
-// Not built yet: answers like an unknown command.
-CommandResult summary_command(Engine&) {
-  return CommandError{kUnknownCommandError};
-}
+CommandResult summary_command(Engine& engine) { return scan_summary(engine.index); }
 
 }  // namespace qm

@@ -1,0 +1,17 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+namespace qm {
+
+// Bytes a path occupies on disk and what could not be read on the way.
+struct PathMeasure {
+  std::uint64_t size = 0;    // allocated bytes of the file, or of every file below the directory
+  std::uint64_t errors = 0;  // read failures plus entries not admitted (links, special files)
+};
+
+// Measures one path without any scan filter: other file systems, hidden
+// directories and directories reached twice are all entered. Never fails.
+PathMeasure measure_path(std::string_view path);
+
+}  // namespace qm

@@ -1,0 +1,169 @@
+#include "index/forget_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/saturating.h"
+#include "index/path_components.h"
+#include "index/scan_walk.h"
+
+namespace qm {
+namespace {
+
+// The straightforward way: rebuild every entry's path and compare it with each
+// given path, subtracting file by file in ascending id order.
+void reference_forget(Index& index, const std::vector<std::string>& paths) {
+  if (index.count() < 2) return;
+  for (EntryId id = 1; id < index.count(); ++id) {
+    if (index.is_removed(id)) continue;
+    const std::string path = index.entry_path(id);
+    for (const std::string& given : paths) {
+      if (!starts_with_path_components(path, given)) continue;
+      index.removed.insert(id);
+      const IndexEntry& entry = index.entry(id);
+      if (!entry.directory()) {
+        for (EntryId at = entry.parent; at != kNoEntry; at = index.entry(at).parent) {
+          IndexEntry& ancestor = index.entry(at);
+          ancestor.size = saturating_sub(ancestor.size, entry.size);
+          ancestor.allocated = saturating_sub(ancestor.allocated, entry.allocated);
+        }
+      }
+      break;
+    }
+  }
+}
+
+// A random table: few distinct names so siblings share names (as two names do
+// that differed only in invalid bytes), sizes that sometimes saturate, and
+// directories holding folded bytes of their own.
+void build_random_index(Index& index, const std::string& root, std::uint64_t seed, EntryId count) {
+  static const char* const kNames[] = {"a", "ab", "b", "a b", "\xEF\xBF\xBD", ".h", "a\xEF\xBF\xBD"};
+  std::mt19937_64 random(seed);
+  index.reset(root, "analysis");
+  NewEntry top;
+  top.name = root;
+  top.directory = true;
+  top.parent = kNoEntry;
+  index.add(top);
+  std::vector<EntryId> directories{0};
+  for (EntryId id = 1; id < count; ++id) {
+    NewEntry entry;
+    entry.name = kNames[random() % std::size(kNames)];
+    entry.parent = directories[random() % directories.size()];
+    entry.directory = random() % 3 == 0;
+    entry.inode = id;
+    entry.links = 1;
+    if (!entry.directory) {
+      const bool huge = random() % 50 == 0;
+      entry.size = huge ? UINT64_MAX - random() % 1000 : random() % 100000;
+      entry.allocated = huge ? UINT64_MAX / 2 : (entry.size + 4095) / 4096 * 4096;
+    } else if (random() % 4 == 0) {
+      entry.size = random() % 5000;  // folded files below it
+      entry.allocated = entry.size;
+    }
+    const EntryId added = index.add(entry);
+    if (entry.directory) directories.push_back(added);
+  }
+  add_subtree_totals(index);
+}
+
+// Paths as a front end might send them: indexed paths written in other ways,
+// the root and what lies above it, partial names, relative and unknown paths.
+std::vector<std::string> random_paths(const Index& index, std::mt19937_64& random) {
+  std::vector<std::string> paths;
+  const std::size_t count = 1 + random() % 3;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string path = index.entry_path(static_cast<EntryId>(random() % index.count()));
+    switch (random() % 12) {
+      case 0: path += "/"; break;
+      case 1: path = "/" + path; break;
+      case 2: path.insert(0, "/."); break;
+      case 3: if (path.size() > 1) path.pop_back(); break;  // a shorter name than indexed
+      case 4: path = path.substr(1); break;                  // relative
+      case 5: path += "/missing"; break;
+      case 6: path = "/"; break;
+      case 7: path = index.root + "/.."; break;
+      case 8: path = index.root; break;
+      default: break;
+    }
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+void expect_same_index(const Index& fast, const Index& reference) {
+  ASSERT_EQ(fast.count(), reference.count());
+  EXPECT_EQ(fast.removed.size(), reference.removed.size());
+  for (EntryId id = 0; id < fast.count(); ++id) {
+    ASSERT_EQ(fast.is_removed(id), reference.is_removed(id)) << "id " << id;
+    ASSERT_EQ(fast.entry(id).size, reference.entry(id).size) << "size of id " << id;
+    ASSERT_EQ(fast.entry(id).allocated, reference.entry(id).allocated) << "allocated of id " << id;
+  }
+}
+
+class ForgetAgainstReference : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ForgetAgainstReference, RemovesTheSameEntriesAndLeavesTheSameTotals) {
+  const std::string root = GetParam();
+  for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+    Index fast;
+    Index reference;
+    const EntryId count = static_cast<EntryId>(50 + seed * 37);
+    build_random_index(fast, root, seed, count);
+    build_random_index(reference, root, seed, count);
+    std::mt19937_64 random(seed * 1000);
+    for (int round = 0; round < 6; ++round) {
+      const std::vector<std::string> paths = random_paths(fast, random);
+      std::vector<std::string_view> views(paths.begin(), paths.end());
+      forget_paths(fast, views);
+      reference_forget(reference, paths);
+      SCOPED_TRACE("seed " + std::to_string(seed) + " round " + std::to_string(round) + " first path " +
+                   paths.front());
+      expect_same_index(fast, reference);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Roots, ForgetAgainstReference,
+                         ::testing::Values("/", "/data/scan root", "/x/\xEF\xBF\xBD"));
+
+TEST(ForgetPaths, NeverTouchesAnIndexWithFewerThanTwoEntries) {
+  Index index;
+  const std::vector<std::string_view> everything{"/"};
+  forget_paths(index, everything);  // empty table
+  EXPECT_TRUE(index.removed.empty());
+  build_random_index(index, "/r", 1, 1);
+  forget_paths(index, everything);
+  EXPECT_TRUE(index.removed.empty());
+}
+
+TEST(ForgetPaths, NamesAreMatchedWholeNotByPrefix) {
+  Index index;
+  index.reset("/r", "analysis");
+  NewEntry root;
+  root.name = "r";
+  root.directory = true;
+  index.add(root);
+  for (const char* name : {"ab", "a", "abc"}) {
+    NewEntry file;
+    file.name = name;
+    file.parent = 0;
+    file.size = 10;
+    file.allocated = 10;
+    index.add(file);
+  }
+  add_subtree_totals(index);
+  const std::vector<std::string_view> paths{"/r/a"};
+  forget_paths(index, paths);
+  EXPECT_FALSE(index.is_removed(1));
+  EXPECT_TRUE(index.is_removed(2));
+  EXPECT_FALSE(index.is_removed(3));
+  EXPECT_EQ(index.entry(0).size, 20u);
+}
+
+}  // namespace
+}  // namespace qm
