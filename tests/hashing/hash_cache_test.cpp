@@ -35,6 +35,8 @@ struct CapacityCase {
   std::size_t size_after;
 };
 
+void PrintTo(const CapacityCase& c, std::ostream* os) { *os << c.name; }
+
 class HashCacheCapacity : public ::testing::TestWithParam<CapacityCase> {};
 
 TEST_P(HashCacheCapacity, InsertionEmptiesTheMapOnlyWhenItAlreadyHoldsTheCapacity) {

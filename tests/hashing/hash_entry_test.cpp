@@ -29,6 +29,8 @@ struct FullCase {
   std::size_t size;
 };
 
+void PrintTo(const FullCase& c, std::ostream* os) { *os << c.name; }
+
 class FullHash : public ::testing::TestWithParam<FullCase> {};
 
 TEST_P(FullHash, EqualsTheHashB3sumComputesForTheFile) {
@@ -67,6 +69,8 @@ struct SampleCase {
   std::size_t size;
   std::size_t offsets[3];  // where the three sample reads start
 };
+
+void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.name; }
 
 class SampledHash : public ::testing::TestWithParam<SampleCase> {};
 
@@ -185,6 +189,8 @@ const RefusalCase kRefusals[] = {
      "Path changed or became a link", nullptr},  // the duplicate finder checks the file only
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
 class HashRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(HashRefusal, ReportsWhyTheFileWasNotHashedAndCachesNothing) {
@@ -275,6 +281,8 @@ const MidHashChange kMidHashChanges[] = {
      }},
     {"truncated", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},
 };
+
+void PrintTo(const MidHashChange& c, std::ostream* os) { *os << c.name; }
 
 class ChangeWhileHashing : public ::testing::TestWithParam<MidHashChange> {};
 
