@@ -36,28 +36,18 @@ bool contains(const std::string_view (&names)[N], std::string_view name) {
   return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }
 
-bool has_remote_source(std::string_view source) {
-  if (source.starts_with("//")) return true;  // smb share
-  // "server:/export" (nfs) or "user@host:path" (sshfs); device paths never hold ':' before '/'.
-  const std::size_t colon = source.find(':');
-  const std::size_t slash = source.find('/');
-  return colon != std::string_view::npos && colon > 0 && (slash == std::string_view::npos || colon < slash);
-}
-
 }  // namespace
 
 bool is_browsable_file_system(std::string_view type, std::string_view source) {
   if (contains(kVirtualTypes, type)) return false;
   if (contains(kDiskTypes, type)) return true;
-  if (is_network_file_system(type, source)) return true;
+  if (is_network_file_system(type)) return true;
+  // User-space file systems (encrypted folders, pooled disks, cloud drives) are
+  // mounted to be browsed; the kernel-helper ones are in the list above.
+  if (type.starts_with("fuse.")) return true;
   return source.starts_with("/dev/");
 }
 
-bool is_network_file_system(std::string_view type, std::string_view source) {
-  if (contains(kNetworkTypes, type)) return true;
-  // Plain "fuse" types of remote tools carry the remote in their source.
-  if (type.starts_with("fuse") && type != "fuseblk") return has_remote_source(source);
-  return false;
-}
+bool is_network_file_system(std::string_view type) { return contains(kNetworkTypes, type); }
 
 }  // namespace qm

@@ -222,7 +222,7 @@ std::vector<MountedVolume> LinuxSystemInfoProvider::read_mounted_volumes() {
 
     VolumeProperties properties;
     properties.browsable = is_browsable_file_system(entry->type, entry->source);
-    properties.local = !is_network_file_system(entry->type, entry->source);
+    properties.local = !is_network_file_system(entry->type);
     // Capacities only for volumes that can be listed: statvfs on a hung network
     // share or a kernel interface would only cost time.
     if (*properties.browsable && *properties.local) {

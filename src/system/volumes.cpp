@@ -1,26 +1,11 @@
 #include "system/volumes.h"
 
 #include "common/utf8.h"
+#include "index/path_components.h"
 
 namespace qm {
 
 namespace {
-
-// Splits off the next component, skipping empty ones and "." after the start.
-// Returns false at the end of the path.
-bool next_component(std::string_view path, std::size_t& at, std::string_view& component) {
-  while (at < path.size()) {
-    std::size_t end = path.find('/', at);
-    if (end == std::string_view::npos) end = path.size();
-    component = path.substr(at, end - at);
-    const bool leading = at == 0;
-    at = end + 1;
-    if (component.empty()) continue;
-    if (component == "." && !leading) continue;  // "a/./b" is "a/b"; a leading "." stays
-    return true;
-  }
-  return false;
-}
 
 std::optional<std::uint64_t> chosen_available(const VolumeProperties& properties) {
   if (properties.important_available_capacity && *properties.important_available_capacity != 0) {
@@ -30,23 +15,6 @@ std::optional<std::uint64_t> chosen_available(const VolumeProperties& properties
 }
 
 }  // namespace
-
-bool same_path_components(std::string_view a, std::string_view b) {
-  const bool a_rooted = !a.empty() && a.front() == '/';
-  const bool b_rooted = !b.empty() && b.front() == '/';
-  if (a_rooted != b_rooted) return false;
-  std::size_t at_a = 0;
-  std::size_t at_b = 0;
-  std::string_view part_a;
-  std::string_view part_b;
-  for (;;) {
-    const bool has_a = next_component(a, at_a, part_a);
-    const bool has_b = next_component(b, at_b, part_b);
-    if (has_a != has_b) return false;
-    if (!has_a) return true;
-    if (part_a != part_b) return false;
-  }
-}
 
 std::vector<Disk> select_volumes(const std::vector<MountedVolume>& mounts) {
   std::vector<Disk> disks;

@@ -29,11 +29,9 @@ struct MountedVolume {
   std::optional<VolumeProperties> properties;  // nullopt when they could not be read
 };
 
-// True when both paths name the same components ("/a//b/" equals "/a/b").
-bool same_path_components(std::string_view a, std::string_view b);
-
 // Keeps browsable, local, named volumes in table order; a repeated mount point
-// updates the earlier entry's capacities instead of adding another.
+// (equal component by component, so "/a//b/" repeats "/a/b") updates the
+// earlier entry's capacities instead of adding another.
 std::vector<Disk> select_volumes(const std::vector<MountedVolume>& mounts);
 
 // {"free", "mount", "total"} per disk, in list order; the mount point as text.
