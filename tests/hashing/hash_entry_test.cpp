@@ -280,6 +280,7 @@ const MidHashChange kMidHashChanges[] = {
        ::close(fd);
      }},
     {"truncated", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},
+    {"touched_within_the_same_second", [](const std::string& path) { test::set_mtime(path, 1600000000, 5); }},
 };
 
 void PrintTo(const MidHashChange& c, std::ostream* os) { *os << c.name; }
