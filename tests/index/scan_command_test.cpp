@@ -1,0 +1,373 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "index/run_scan.h"
+#include "protocol/json_writer.h"
+#include "scan_test_support.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+using test::allocated_on_disk;
+using test::find_entry;
+using test::member;
+using test::number;
+using test::scan_args;
+using test::TempDir;
+
+std::set<std::string> retained_names(const Index& index) {
+  std::set<std::string> names;
+  for (EntryId id = 1; id < index.count(); ++id) names.insert(std::string(index.name(id)));
+  return names;
+}
+
+TEST(Scan, EmptyDirectoryGivesOnlyTheRoot) {
+  TempDir tree;
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  const JsonValue& summary = *result;
+  EXPECT_EQ(number(summary, "entries"), 1u);
+  EXPECT_EQ(number(summary, "retained"), 1u);
+  EXPECT_EQ(number(summary, "errors"), 0u);
+  EXPECT_EQ(number(summary, "skipped"), 0u);
+  EXPECT_EQ(number(summary, "generation"), 1u);
+  EXPECT_EQ(member(summary, "limited"), JsonValue(false));
+  EXPECT_EQ(member(summary, "mode"), JsonValue("analysis"));
+  const JsonValue& root = member(summary, "root");
+  EXPECT_TRUE(member(root, "parent").is_null());
+  EXPECT_EQ(member(root, "path"), JsonValue(tree.path()));
+  EXPECT_EQ(member(root, "name"), JsonValue(tree.path().substr(tree.path().rfind('/') + 1)));
+  EXPECT_EQ(number(root, "size"), 0u);
+  EXPECT_EQ(member(root, "directory"), JsonValue(true));
+  EXPECT_EQ(engine.index.root, tree.path());
+}
+
+struct RootFailureCase {
+  std::string description;
+  std::string root;  // relative to the temp dir unless absolute
+  std::string error;
+};
+
+class ScanRootFailure : public ::testing::TestWithParam<RootFailureCase> {};
+
+TEST_P(ScanRootFailure, FailsWithoutTouchingThePreviousIndex) {
+  const RootFailureCase& c = GetParam();
+  TempDir tree;
+  tree.write_file("kept/file.txt", "12345");
+  tree.write_file("plain.txt", "x");
+  tree.make_symlink("link-to-file", tree / "plain.txt");
+  Engine engine;
+  ASSERT_TRUE(scan_command(engine, scan_args(tree / "kept"), 1).ok());
+  const std::uint32_t count_before = engine.index.count();
+  const std::string root = c.root.empty() || c.root[0] == '/' ? c.root : tree / c.root;
+  const CommandResult result = scan_command(engine, scan_args(root), 2);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), c.error);
+  EXPECT_EQ(engine.index.generation, 1u);
+  EXPECT_EQ(engine.index.count(), count_before);
+  EXPECT_EQ(engine.index.root, tree / "kept");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScanRootFailure,
+    ::testing::Values(RootFailureCase{"regular file", "plain.txt", "Choose a directory"},
+                      RootFailureCase{"link to a file", "link-to-file", "Choose a directory"},
+                      RootFailureCase{"missing", "no/such/dir", "No such file or directory (os error 2)"},
+                      RootFailureCase{"empty", "", "No such file or directory (os error 2)"},
+                      RootFailureCase{"below a file", "plain.txt/x", "Not a directory (os error 20)"},
+                      RootFailureCase{"nul byte", std::string("/tmp\0x", 6),
+                                      "file name contained an unexpected NUL byte"}),
+    [](const auto& case_info) {
+      std::string name = case_info.param.description;
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
+
+TEST(Scan, RootGivenThroughALinkIsStoredAsItsTarget) {
+  TempDir tree;
+  tree.write_file("real/sub/file", "abc");
+  tree.make_symlink("alias", tree / "real");
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree / "alias/./sub/.."), 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(engine.index.root, tree / "real");
+  EXPECT_EQ(member(member(*result, "root"), "path"), JsonValue(tree / "real"));
+  EXPECT_NE(find_entry(engine.index, tree / "real/sub/file"), kNoEntry);
+}
+
+// The size filter of each mode, at its boundaries. Every file counts in the totals
+// whether it keeps an entry or is folded into its directory.
+struct ModeCase {
+  std::string mode;
+  std::uint64_t minimum;
+  std::set<std::string> retained;
+};
+
+class ScanModes : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(ScanModes, RetainOrFoldEachFileAndKeepEveryByteInTheTotals) {
+  const ModeCase& c = GetParam();
+  TempDir tree;
+  tree.make_sparse_file("d/just-below-large", 10485759);
+  tree.make_sparse_file("d/large", 10485760);
+  tree.make_sparse_file("d/below-minimum", 204799);
+  tree.make_sparse_file("d/at-minimum", 204800);
+  tree.write_file("d/one-byte", "x");
+  tree.write_file("d/empty", "");
+  tree.make_sparse_file("d/.DS_Store", 300000);
+  tree.make_sparse_file("d/linked", 300000);
+  ASSERT_EQ(::link((tree / "d/linked").c_str(), (tree / "d/linked-too").c_str()), 0);
+  const std::uint64_t all_sizes = 10485759ull + 10485760 + 204799 + 204800 + 1 + 0 + 300000 + 2 * 300000;
+
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree.path(), c.mode, c.minimum), 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  std::set<std::string> expected = c.retained;
+  expected.insert("d");
+  EXPECT_EQ(retained_names(engine.index), expected);
+  EXPECT_EQ(number(*result, "entries"), 11u);
+  EXPECT_EQ(number(*result, "skipped"), 0u);
+  EXPECT_EQ(number(*result, "retained"), expected.size() + 1);
+  EXPECT_EQ(member(*result, "mode"), JsonValue(c.mode));
+  const EntryId d = find_entry(engine.index, tree / "d");
+  ASSERT_NE(d, kNoEntry);
+  EXPECT_EQ(engine.index.entry(d).size, all_sizes);
+  EXPECT_EQ(engine.index.entry(0).size, all_sizes);
+}
+
+const std::set<std::string> kEveryFile{"just-below-large", "large", "below-minimum", "at-minimum", "one-byte",
+                                       "empty", ".DS_Store", "linked", "linked-too"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ScanModes,
+    ::testing::Values(
+        ModeCase{"analysis", 204800, kEveryFile},  //
+        ModeCase{"analysis", 1 << 30, kEveryFile},
+        // "large" keeps files of 10 MiB and more whatever the minimum says.
+        ModeCase{"large", 1, {"large"}},
+        ModeCase{"duplicates", 1, {"just-below-large", "large", "below-minimum", "at-minimum", "one-byte"}},
+        ModeCase{"duplicates", 204800, {"just-below-large", "large", "at-minimum"}},
+        ModeCase{"browse", 204800, {"just-below-large", "large", "at-minimum", ".DS_Store", "linked", "linked-too"}},
+        ModeCase{"", 0, kEveryFile}),
+    [](const auto& case_info) { return "mode_" + std::to_string(case_info.index); });
+
+TEST(Scan, HiddenDirectoriesAreLeftOutUnlessAskedForButHiddenFilesStay) {
+  TempDir tree;
+  tree.write_file(".hidden-dir/inside", "abc");
+  tree.write_file("dir/.hidden-sub/inside", "abc");
+  tree.write_file("dir/.hidden-file", "abcd");
+  struct Case {
+    bool include_hidden;
+    std::uint64_t skipped;
+    std::uint64_t retained;
+  };
+  for (const Case c : {Case{false, 2, 3}, Case{true, 0, 7}}) {
+    Engine engine;
+    ScanArgs args = scan_args(tree.path());
+    args.include_hidden = c.include_hidden;
+    const CommandResult result = scan_command(engine, args, 1);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(number(*result, "skipped"), c.skipped) << c.include_hidden;
+    EXPECT_EQ(number(*result, "retained"), c.retained) << c.include_hidden;
+    EXPECT_NE(find_entry(engine.index, tree / "dir/.hidden-file"), kNoEntry);
+    EXPECT_EQ(find_entry(engine.index, tree / ".hidden-dir/inside") != kNoEntry, c.include_hidden);
+    EXPECT_EQ(engine.index.entry(0).size, c.include_hidden ? 10u : 4u);
+  }
+}
+
+TEST(Scan, ExcludedPathsAndNamesAreSkippedWithTheirSubtrees) {
+  TempDir tree;
+  tree.write_file("skip-me/a/b", "12");
+  tree.write_file("keep/skip-me", "123");  // same name elsewhere: not excluded by path
+  tree.write_file("keep/deep/cache/x", "1");
+  tree.write_file("keep/cache", "1234");  // a file of the excluded name
+  tree.write_file("keep/cached", "12345");
+  tree.write_file("other/file", "123456");
+  tree.make_symlink("other-alias", tree / "other");
+
+  Engine engine;
+  ScanArgs args = scan_args(tree.path());
+  args.exclude_paths = {tree / "skip-me/", tree / "other-alias", tree / "never/there", "relative/skip-me"};
+  args.exclude_names = {"cache", "CACHE"};
+  const CommandResult result = scan_command(engine, args, 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  for (const char* gone : {"skip-me", "skip-me/a", "other", "keep/cache", "keep/deep/cache"}) {
+    EXPECT_EQ(find_entry(engine.index, tree / gone), kNoEntry) << gone;
+  }
+  for (const char* kept : {"keep/skip-me", "keep/cached", "keep/deep", "other-alias"}) {
+    if (std::string(kept) == "other-alias") continue;  // a link: skipped by the listing
+    EXPECT_NE(find_entry(engine.index, tree / kept), kNoEntry) << kept;
+  }
+  // skip-me, other, keep/cache, keep/deep/cache by rule; the link by the listing.
+  EXPECT_EQ(number(*result, "skipped"), 5u);
+  EXPECT_EQ(engine.index.entry(0).size, 3u + 5u);
+}
+
+TEST(Scan, AHardLinkedFileCarriesItsBlocksOnlyWhereFirstMet) {
+  TempDir tree;
+  const std::string data(1 << 20, 'q');
+  tree.write_file("a/original", data);
+  tree.make_dir("b");
+  ASSERT_EQ(::link((tree / "a/original").c_str(), (tree / "a/second").c_str()), 0);
+  ASSERT_EQ(::link((tree / "a/original").c_str(), (tree / "b/third").c_str()), 0);
+  const std::uint64_t blocks = allocated_on_disk(tree / "a/original");
+  ASSERT_GT(blocks, 0u);
+
+  Engine engine;
+  ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
+  const Index& index = engine.index;
+  const std::vector<EntryId> ids{find_entry(index, tree / "a/original"), find_entry(index, tree / "a/second"),
+                                 find_entry(index, tree / "b/third")};
+  ASSERT_EQ(std::count(ids.begin(), ids.end(), kNoEntry), 0);
+  const EntryId first = *std::min_element(ids.begin(), ids.end());
+  for (const EntryId id : ids) {
+    EXPECT_EQ(index.entry(id).allocated, id == first ? blocks : 0u) << index.entry_path(id);
+    EXPECT_EQ(index.entry(id).size, data.size());
+    EXPECT_EQ(index.links(id), 3u);
+  }
+  const EntryId holder = index.entry(first).parent;
+  for (const char* dir : {"a", "b"}) {
+    const EntryId id = find_entry(index, tree / dir);
+    EXPECT_EQ(index.entry(id).allocated, id == holder ? blocks : 0u) << dir;
+  }
+  EXPECT_EQ(index.entry(0).allocated, blocks);
+  EXPECT_EQ(index.entry(0).size, 3 * data.size());
+}
+
+TEST(Scan, SymbolicLinksAreCountedAsSkippedAndNeverFollowed) {
+  TempDir tree;
+  tree.write_file("outside/big", std::string(5000, 'x'));
+  tree.write_file("root/file", "abc");
+  tree.make_symlink("root/to-dir", tree / "outside");
+  tree.make_symlink("root/to-file", tree / "outside/big");
+  tree.make_symlink("root/dangling", tree / "nothing");
+  tree.make_symlink("root/sub/loop", "..");
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree / "root"), 1);
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(number(*result, "skipped"), 4u);
+  EXPECT_EQ(number(*result, "retained"), 3u);  // root, file, sub
+  EXPECT_EQ(number(*result, "entries"), 3u);    // refused links count only as skipped
+  EXPECT_EQ(engine.index.entry(0).size, 3u);
+}
+
+TEST(Scan, EachScanStartsANewGenerationAndForgetsWhatWasRemoved) {
+  TempDir tree;
+  tree.write_file("a/x", "1");
+  tree.write_file("b/y", "22");
+  Engine engine;
+  ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
+  const JsonArray forget{JsonValue(tree / "a")};
+  ASSERT_TRUE(forget_command(engine, forget).ok());
+  EXPECT_FALSE(engine.index.removed.empty());
+  const CommandResult again = scan_command(engine, scan_args(tree.path()), 2);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(number(*again, "generation"), 2u);
+  EXPECT_TRUE(engine.index.removed.empty());
+  EXPECT_EQ(engine.index.entry(0).size, 3u);
+  EXPECT_FALSE(scan_command(engine, scan_args(tree / "a/x"), 3).ok());
+  EXPECT_EQ(engine.index.generation, 2u);  // refused before the reset
+}
+
+TEST(Scan, IdsAreTheSameOnEveryScanOfAnUnchangedTree) {
+  TempDir tree;
+  for (int d = 0; d < 40; ++d) {
+    for (int f = 0; f < 6; ++f) {
+      tree.write_file("d" + std::to_string(d) + "/s" + std::to_string(d % 3) + "/f" + std::to_string(f), "x");
+    }
+  }
+  auto snapshot = [&](Engine& engine) {
+    std::vector<std::pair<std::string, EntryId>> rows;
+    for (EntryId id = 0; id < engine.index.count(); ++id) {
+      rows.emplace_back(engine.index.entry_path(id), engine.index.entry(id).parent);
+    }
+    return rows;
+  };
+  Engine first;
+  ASSERT_TRUE(scan_command(first, scan_args(tree.path()), 1).ok());
+  const auto expected = snapshot(first);
+  for (int round = 0; round < 5; ++round) {
+    Engine engine;
+    ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
+    EXPECT_EQ(snapshot(engine), expected);
+  }
+}
+
+TEST(Scan, StopsAtTheIdLimitAndKeepsWhatItAddedWithoutTotals) {
+  TempDir tree;
+  tree.write_file("a/1", "1");
+  tree.write_file("a/2", "22");
+  tree.write_file("b", "333");
+  Engine engine;
+  ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
+  engine.index.elapsed_ms = 4242;
+  WalkLimits limits;
+  limits.max_entries = 3;
+  const CommandResult result = run_scan(engine.index, scan_args(tree.path()), 2, limits);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), "Index exceeds addressable memory");
+  EXPECT_EQ(engine.index.count(), 3u);
+  EXPECT_EQ(engine.index.generation, 2u);
+  EXPECT_EQ(engine.index.elapsed_ms, 4242u);
+  EXPECT_EQ(engine.index.entry(0).size, 0u);  // no subtree totals
+}
+
+// A chain of directories with long names, made and removed relative to each
+// level so that no call needs the full path (which is longer than PATH_MAX).
+class LongNameChain {
+ public:
+  LongNameChain(const std::string& base, int levels) : base_(base), levels_(levels) {
+    int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < levels && fd >= 0; ++level) {
+      ::mkdirat(fd, name_.c_str(), 0755);
+      const int next = ::openat(fd, name_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::close(fd);
+      fd = next;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~LongNameChain() {
+    std::vector<int> fds{::open(base_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    for (int level = 1; level < levels_ && fds.back() >= 0; ++level) {
+      fds.push_back(::openat(fds.back(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    for (std::size_t i = fds.size(); i-- > 0;) {
+      if (fds[i] < 0) continue;
+      ::unlinkat(fds[i], name_.c_str(), AT_REMOVEDIR);
+      ::close(fds[i]);
+    }
+  }
+  static constexpr std::size_t kNameLength = 200;
+
+ private:
+  std::string base_;
+  int levels_;
+  std::string name_ = std::string(kNameLength, 'n');
+};
+
+TEST(Scan, ADirectoryWhosePathIsTooLongCountsAsAnErrorAndTheScanGoesOn) {
+  TempDir tree;
+  tree.write_file("short/file", "abc");
+  const int levels = 4096 / (LongNameChain::kNameLength + 1) + 3;
+  LongNameChain chain(tree.path(), levels);
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(number(*result, "errors"), 1u);
+  EXPECT_NE(find_entry(engine.index, tree / "short/file"), kNoEntry);
+  // Every level whose path fits in PATH_MAX (4096 with its NUL) is listed; the
+  // first that does not is indexed but cannot be opened.
+  const std::size_t fitting = (4095 - tree.path().size()) / (LongNameChain::kNameLength + 1);
+  EXPECT_EQ(number(*result, "retained"), 3 + fitting + 1);
+}
+
+}  // namespace
+}  // namespace qm
