@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <new>
 
 #include "blake3.h"
 #include "common/os_error.h"
@@ -53,11 +55,24 @@ class OpenFile {
   int fd_;
 };
 
+// Page alignment lets the kernel copy whole pages into the buffer; a plain
+// malloc of 1 MiB sits 16 bytes past a page start, which made reads from a warm
+// page cache about a quarter slower.
+constexpr std::align_val_t kBufferAlignment{4096};
+
+struct AlignedBufferDelete {
+  void operator()(unsigned char* buffer) const { ::operator delete[](buffer, kBufferAlignment); }
+};
+
 // One read buffer per thread, allocated (zero-filled) on first use and kept: a
 // duplicate search hashes thousands of files per worker, and a fresh 1 MiB
 // buffer per file would cost a page-faulting allocation each time.
 unsigned char* read_buffer() {
-  thread_local std::unique_ptr<unsigned char[]> buffer(new unsigned char[kFullReadSize]());
+  thread_local std::unique_ptr<unsigned char[], AlignedBufferDelete> buffer([] {
+    auto* bytes = static_cast<unsigned char*>(::operator new[](kFullReadSize, kBufferAlignment));
+    std::memset(bytes, 0, kFullReadSize);
+    return bytes;
+  }());
   return buffer.get();
 }
 
