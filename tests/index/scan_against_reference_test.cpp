@@ -1,0 +1,178 @@
+// The parallel, batched scan against a plain sequential walk that applies the
+// same rules one directory at a time: same ids, names, parents and totals.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/saturating.h"
+#include "fs/dir_listing.h"
+#include "index/run_scan.h"
+#include "scan_test_support.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+using test::scan_args;
+using test::TempDir;
+
+struct Row {
+  std::string name;
+  EntryId parent = kNoEntry;
+  std::uint64_t size = 0;
+  std::uint64_t allocated = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t links = 0;
+  bool directory = false;
+  bool operator==(const Row&) const = default;
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << "{" << row.name << " parent " << row.parent << " size " << row.size << " allocated " << row.allocated
+       << " inode " << row.inode << " links " << row.links << (row.directory ? " dir}" : " file}");
+}
+
+struct Walked {
+  std::vector<Row> rows;
+  std::uint64_t seen = 1;
+  std::uint64_t skipped = 0;
+  std::uint64_t errors = 0;
+};
+
+struct Rules {
+  std::string mode;
+  std::uint64_t minimum;
+  bool include_hidden;
+};
+
+bool keeps_file(const Rules& rules, const EntryMetadata& file) {
+  if (rules.mode == "analysis") return true;
+  if (rules.mode == "duplicates") return file.size >= rules.minimum && file.links == 1 && file.name != ".DS_Store";
+  return file.size >= rules.minimum;
+}
+
+Walked reference_walk(const std::string& root, const Rules& rules) {
+  Walked walked;
+  auto top = stat_entry(root, 0, std::nullopt);
+  EXPECT_TRUE(top.ok());
+  walked.rows.push_back({top->name, kNoEntry, 0, 0, to_index_entry(*top).inode, top->links, true});
+  const std::uint64_t device = to_index_entry(*top).device;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> visited{{device, walked.rows[0].inode}};
+  std::set<std::pair<std::uint64_t, std::uint64_t>> linked;
+  std::deque<std::pair<EntryId, std::string>> queue{{0, root}};
+  while (!queue.empty()) {
+    const auto [dir, path] = queue.front();
+    queue.pop_front();
+    const DirListing listing = list_directory(path, dir);
+    walked.errors += listing.errors;
+    walked.skipped += listing.skipped;
+    for (const EntryMetadata& m : listing.entries) {
+      ++walked.seen;
+      const NewEntry e = to_index_entry(m);
+      if (e.device != device) {
+        ++walked.skipped;
+        continue;
+      }
+      std::uint64_t allocated = m.allocated;
+      if (m.directory) {
+        if ((!rules.include_hidden && m.name[0] == '.') || !visited.insert({e.device, e.inode}).second) {
+          ++walked.skipped;
+          continue;
+        }
+      } else {
+        if (m.links != 1 && !linked.insert({e.device, e.inode}).second) allocated = 0;
+        if (!keeps_file(rules, m)) {
+          walked.rows[dir].size += m.size;
+          walked.rows[dir].allocated += allocated;
+          continue;
+        }
+      }
+      walked.rows.push_back({m.name, dir, m.size, allocated, e.inode, m.links, m.directory});
+      if (m.directory) queue.emplace_back(static_cast<EntryId>(walked.rows.size() - 1), m.path);
+    }
+  }
+  for (std::size_t id = walked.rows.size(); id-- > 1;) {
+    walked.rows[walked.rows[id].parent].size += walked.rows[id].size;
+    walked.rows[walked.rows[id].parent].allocated += walked.rows[id].allocated;
+  }
+  return walked;
+}
+
+Walked rows_of(const Index& index) {
+  Walked walked;
+  walked.seen = index.seen;
+  walked.skipped = index.skipped;
+  walked.errors = index.errors;
+  for (EntryId id = 0; id < index.count(); ++id) {
+    const IndexEntry& e = index.entry(id);
+    walked.rows.push_back({std::string(index.name(id)), e.parent, e.size, e.allocated, e.inode, index.links(id),
+                           e.directory()});
+  }
+  return walked;
+}
+
+// A random tree: nested directories, hidden ones, files of many sizes, hard
+// links across directories, links to files and directories, ".DS_Store" files.
+void make_random_tree(const TempDir& tree, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  std::vector<std::string> dirs{""};
+  std::vector<std::string> files;
+  for (int i = 0; i < 60; ++i) {
+    const std::string& parent = dirs[random() % dirs.size()];
+    const std::string name = (random() % 8 == 0 ? ".d" : "d") + std::to_string(i);
+    dirs.push_back(parent.empty() ? name : parent + "/" + name);
+    tree.make_dir(dirs.back());
+  }
+  for (int i = 0; i < 500; ++i) {
+    const std::string& dir = dirs[random() % dirs.size()];
+    const std::string name = random() % 40 == 0 ? ".DS_Store" : "f" + std::to_string(i);
+    const std::string relative = dir.empty() ? name : dir + "/" + name;
+    tree.write_file(relative, std::string(random() % 3 == 0 ? 0 : random() % 6000, 'x'));
+    files.push_back(relative);
+  }
+  for (int i = 0; i < 30; ++i) {
+    const std::string& dir = dirs[random() % dirs.size()];
+    const std::string relative = (dir.empty() ? "" : dir + "/") + "hard" + std::to_string(i);
+    ::link((tree / files[random() % files.size()]).c_str(), (tree / relative).c_str());
+    const std::string link = (dir.empty() ? "" : dir + "/") + "sym" + std::to_string(i);
+    tree.make_symlink(link, random() % 2 ? tree / dirs[random() % dirs.size()] : tree / files[random() % files.size()]);
+  }
+}
+
+TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndBatchSize) {
+  const std::vector<Rules> rule_sets{Rules{"analysis", 204800, false}, Rules{"analysis", 0, true},
+                                     Rules{"duplicates", 100, true}, Rules{"sizes", 3000, false}};
+  for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+    TempDir tree;
+    make_random_tree(tree, seed);
+    for (const Rules& rules : rule_sets) {
+      const Walked expected = reference_walk(tree.path(), rules);
+      ASSERT_GT(expected.rows.size(), 10u);
+      for (const std::size_t batch : {std::size_t{1}, std::size_t{5}, std::size_t{128}}) {
+        Index index;
+        ScanArgs args = scan_args(tree.path(), rules.mode, rules.minimum);
+        args.include_hidden = rules.include_hidden;
+        WalkLimits limits;
+        limits.batch_size = batch;
+        ASSERT_TRUE(run_scan(index, args, 1, limits).ok());
+        const Walked actual = rows_of(index);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", mode " + rules.mode + ", batch " + std::to_string(batch));
+        EXPECT_EQ(actual.seen, expected.seen);
+        EXPECT_EQ(actual.skipped, expected.skipped);
+        EXPECT_EQ(actual.errors, expected.errors);
+        ASSERT_EQ(actual.rows.size(), expected.rows.size());
+        for (std::size_t id = 0; id < actual.rows.size(); ++id) {
+          ASSERT_EQ(actual.rows[id], expected.rows[id]) << "id " << id << " " << expected.rows[id].name;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qm
