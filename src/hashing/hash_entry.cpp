@@ -13,32 +13,13 @@
 #include "blake3.h"
 #include "common/os_error.h"
 #include "fs/entry_metadata.h"
+#include "fs/stat_fields.h"
 #include "hashing/blake3_hex.h"
 #include "hashing/hash_hooks.h"
 #include "query/entry_lookup.h"
 
 namespace qm {
 namespace {
-
-constexpr std::uint32_t kDatalessFlag = 0x40000000;
-
-std::uint32_t file_flags(const struct stat& st) {
-#if defined(__APPLE__)
-  return st.st_flags;
-#else
-  (void)st;  // no per-file flags word on Linux: nothing is a dataless placeholder
-  return 0;
-#endif
-}
-
-// The modification time of a stat record as (seconds, nanoseconds).
-struct timespec modified_time(const struct stat& st) {
-#if defined(__APPLE__)
-  return st.st_mtimespec;
-#else
-  return st.st_mtim;
-#endif
-}
 
 // Closes the descriptor on every path out of hash_entry.
 class OpenFile {
@@ -166,11 +147,11 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
 
   struct stat before;
   if (::fstat(file.fd(), &before) != 0) return CommandError{last_os_error_text()};
-  const struct timespec modified_before = modified_time(before);
+  const struct timespec modified_before = stat_mtime(before);
   // Anything but the regular file that was indexed (a fifo or device now under the
   // name, even one that reuses the inode number) is refused before a byte is read.
-  if (!S_ISREG(before.st_mode) || (file_flags(before) & kDatalessFlag) ||
-      static_cast<std::uint64_t>(before.st_dev) != device || static_cast<std::uint64_t>(before.st_ino) != inode ||
+  if (!S_ISREG(before.st_mode) || (stat_file_flags(before) & kDatalessFlag) || stat_device(before) != device ||
+      static_cast<std::uint64_t>(before.st_ino) != inode ||
       static_cast<std::uint64_t>(before.st_size) != indexed->size ||
       modified_nanoseconds(modified_before.tv_sec, modified_before.tv_nsec) != indexed->modified) {
     return CommandError{kFileChangedError};
@@ -184,7 +165,7 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
 
   struct stat after;
   if (::fstat(file.fd(), &after) != 0) return CommandError{last_os_error_text()};
-  const struct timespec modified_after = modified_time(after);
+  const struct timespec modified_after = stat_mtime(after);
   if (static_cast<std::uint64_t>(after.st_size) != indexed->size || modified_after.tv_sec != modified_before.tv_sec ||
       modified_after.tv_nsec != modified_before.tv_nsec) {
     return CommandError{kChangedWhileHashingError};
