@@ -81,6 +81,8 @@ struct Reader {
   bool compact;
 };
 
+void PrintTo(const Reader& c, std::ostream* out) { *out << c.label; }
+
 const std::vector<Reader>& all_readers() {
   static const std::vector<Reader> readers = {
       {"fast reader", std::nullopt, false},
@@ -119,6 +121,8 @@ struct Fixture {
   std::uint64_t errors;
   bool fast_reader_reads_it;  // false: the fast reader declines and the portable one answers
 };
+
+void PrintTo(const Fixture& c, std::ostream* out) { *out << c.label; }
 
 std::vector<std::string> many_names() {
   // About 160 KiB of directory records: more than two 64 KiB getdents buffers
@@ -267,6 +271,8 @@ struct PermissionCase {
   std::string expected;  // per reader: "entries skipped errors"
 };
 
+void PrintTo(const PermissionCase& c, std::ostream* out) { *out << c.label; }
+
 class UnreadableDirectory : public ::testing::TestWithParam<PermissionCase> {};
 
 TEST_P(UnreadableDirectory, GivesTheSameCountsWithEveryReader) {
@@ -386,6 +392,8 @@ struct ChoiceCase {
   std::optional<std::string> value;
   bool portable;
 };
+
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << c.label; }
 
 class ReaderChoice : public ::testing::TestWithParam<ChoiceCase> {};
 

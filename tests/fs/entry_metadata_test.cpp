@@ -45,6 +45,8 @@ struct AdmittedCase {
   Pinned pinned;
 };
 
+void PrintTo(const AdmittedCase& c, std::ostream* out) { *out << c.label; }
+
 std::function<std::string(const std::string&)> named(std::string name) {
   return [name](const std::string&) { return name; };
 }
@@ -186,6 +188,8 @@ struct RefusedCase {
   std::string error;
 };
 
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.label; }
+
 std::vector<RefusedCase> refused_cases() {
   const std::string not_admitted = kNotAdmittedError;
   return {
@@ -252,6 +256,8 @@ struct NameCase {
   std::string name;
 };
 
+void PrintTo(const NameCase& c, std::ostream* out) { *out << '"' << c.path << '"'; }
+
 class EntryNameOf : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(EntryNameOf, PicksTheLastOrdinaryComponent) {
@@ -274,6 +280,8 @@ struct TimeCase {
   std::int64_t nanoseconds;
   std::uint64_t modified;
 };
+
+void PrintTo(const TimeCase& c, std::ostream* out) { *out << c.seconds << " s " << c.nanoseconds << " ns"; }
 
 class ModifiedNanoseconds : public ::testing::TestWithParam<TimeCase> {};
 
