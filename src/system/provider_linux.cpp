@@ -24,18 +24,26 @@ namespace qm {
 
 namespace {
 
-// Reads the whole file at dir_fd/path into buffer; false when it cannot be opened or read.
-bool read_file_at(int dir_fd, const char* path, std::string& buffer) {
-  buffer.clear();
+// How a file ends: generated files of one record come whole in a single read
+// that leaves room to spare, so a short read already marks their end (saving a
+// system call per file). Others are read until read() returns 0.
+enum class FileEnd { AtZeroRead, AtShortRead };
+
+// Reads the file at dir_fd/path into buffer, which keeps its capacity between
+// calls; the text is the first `length` bytes. False when it cannot be opened or read.
+bool read_file_at(int dir_fd, const char* path, std::string& buffer, std::size_t& length,
+                  FileEnd end = FileEnd::AtZeroRead) {
+  length = 0;
   const int fd = openat(dir_fd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
   bool ok = true;
-  std::size_t used = 0;
   for (;;) {
-    if (buffer.size() - used < 1024) buffer.resize(std::max<std::size_t>(4096, buffer.size() * 2));
-    const ssize_t got = read(fd, buffer.data() + used, buffer.size() - used);
+    if (buffer.size() - length < 1024) buffer.resize(std::max<std::size_t>(4096, buffer.size() * 2));
+    const std::size_t room = buffer.size() - length;
+    const ssize_t got = read(fd, buffer.data() + length, room);
     if (got > 0) {
-      used += static_cast<std::size_t>(got);
+      length += static_cast<std::size_t>(got);
+      if (end == FileEnd::AtShortRead && static_cast<std::size_t>(got) < room) break;
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
@@ -44,11 +52,15 @@ bool read_file_at(int dir_fd, const char* path, std::string& buffer) {
     }
   }
   close(fd);
-  buffer.resize(used);
   return ok;
 }
 
-bool read_file(const std::string& path, std::string& buffer) { return read_file_at(AT_FDCWD, path.c_str(), buffer); }
+bool read_file(const std::string& path, std::string& text) {
+  std::size_t length = 0;
+  if (!read_file_at(AT_FDCWD, path.c_str(), text, length)) return false;
+  text.resize(length);
+  return true;
+}
 
 std::uint64_t monotonic_ns() {
   timespec now{};
@@ -100,7 +112,7 @@ LinuxSystemInfoProvider::LinuxSystemInfoProvider(LinuxSystemPaths paths) : paths
   if (ticks > 0) ticks_per_second_ = static_cast<std::uint64_t>(ticks);
   const long page = sysconf(_SC_PAGESIZE);
   if (page > 0) page_size_ = static_cast<std::uint64_t>(page);
-  buffer_.resize(4096);
+  buffer_.resize(8192);
 }
 
 bool LinuxSystemInfoProvider::read_process(int proc_fd, const char* pid_text, Pid pid, std::uint64_t boot_time,
@@ -111,9 +123,10 @@ bool LinuxSystemInfoProvider::read_process(int proc_fd, const char* pid_text, Pi
   std::copy(pid_text, pid_text + pid_length, path);
   char* leaf = path + pid_length;
 
+  std::size_t length = 0;
   std::copy_n("/stat", 6, leaf);
-  if (!read_file_at(proc_fd, path, buffer_)) return false;  // gone already
-  const std::optional<ProcStat> stat = parse_proc_stat(buffer_);
+  if (!read_file_at(proc_fd, path, buffer_, length, FileEnd::AtShortRead)) return false;  // gone already
+  const std::optional<ProcStat> stat = parse_proc_stat(std::string_view(buffer_.data(), length));
   if (!stat) return false;
   // A zombie has exited; only its exit status waits to be collected.
   if (stat->state == 'Z' || stat->state == 'X' || stat->state == 'x') return false;
@@ -129,15 +142,15 @@ bool LinuxSystemInfoProvider::read_process(int proc_fd, const char* pid_text, Pi
   process.cpu_usage = 0;
 
   std::copy_n("/status", 8, leaf);
-  if (!read_file_at(proc_fd, path, buffer_)) return false;  // exited between the two reads
-  process.user_id = parse_status_real_user_id(buffer_);
+  if (!read_file_at(proc_fd, path, buffer_, length, FileEnd::AtShortRead)) return false;  // exited meanwhile
+  process.user_id = parse_status_real_user_id(std::string_view(buffer_.data(), length));
 
   // The kernel's own text, including a " (deleted)" suffix for a replaced binary.
   std::copy_n("/exe", 5, leaf);
   char target[PATH_MAX + 1];
-  const ssize_t length = readlinkat(proc_fd, path, target, sizeof target);
-  if (length > 0 && static_cast<std::size_t>(length) < sizeof target) {
-    process.path.emplace(target, static_cast<std::size_t>(length));
+  const ssize_t target_length = readlinkat(proc_fd, path, target, sizeof target);
+  if (target_length > 0 && static_cast<std::size_t>(target_length) < sizeof target) {
+    process.path.emplace(target, static_cast<std::size_t>(target_length));
   } else {
     process.path.reset();  // kernel thread, or another user's process
   }
@@ -152,13 +165,14 @@ SystemReading LinuxSystemInfoProvider::read_system() {
   if (proc_fd < 0) return reading;
 
   std::uint64_t boot_time = 0;
-  if (read_file_at(proc_fd, "stat", buffer_)) {
-    KernelStat kernel = parse_kernel_stat(buffer_);
+  std::size_t length = 0;
+  if (read_file_at(proc_fd, "stat", buffer_, length)) {
+    KernelStat kernel = parse_kernel_stat(std::string_view(buffer_.data(), length));
     reading.cpu_ticks = std::move(kernel.cpus);
     boot_time = kernel.boot_time.value_or(0);
   }
-  if (read_file_at(proc_fd, "meminfo", buffer_)) {
-    const MemoryInfo memory = parse_meminfo(buffer_);
+  if (read_file_at(proc_fd, "meminfo", buffer_, length)) {
+    const MemoryInfo memory = parse_meminfo(std::string_view(buffer_.data(), length));
     reading.total_memory = memory.total;
     reading.used_memory = saturating_sub(memory.total, memory.available);
   }

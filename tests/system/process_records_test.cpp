@@ -47,6 +47,22 @@ TEST(ProcessRecords, EqualMemoryKeepsTableOrderAfterTheLargest) {
   EXPECT_EQ(order, (std::vector<Pid>{20, 10, 30, 40, 50}));
 }
 
+TEST(ProcessRecords, RankingIsStableAcrossAWholeTable) {
+  // Enough records that an unstable sort would reorder equal ones.
+  std::vector<Process> processes;
+  for (Pid pid = 5; pid < 185; ++pid) processes.push_back(make_process(pid, (pid * 7919) % 3 * 1000));
+  const auto records = ranked_process_records(ProcessTable(std::move(processes)), 1 << 20, 501);
+  ASSERT_EQ(records.size(), 180u);
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    const auto& before = records[i - 1];
+    const auto& after = records[i];
+    ASSERT_GE(before.memory_bytes, after.memory_bytes) << i;
+    if (before.memory_bytes == after.memory_bytes) {
+      EXPECT_LT(before.pid, after.pid) << i;
+    }
+  }
+}
+
 TEST(ProcessRecords, AreCutToTheTwoHundredLargest) {
   struct CutCase {
     std::size_t processes;
