@@ -13,16 +13,26 @@ std::once_flag g_pool_once;
 
 ThreadPool::ThreadPool(unsigned workers) {
   workers_.reserve(workers);
-  for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { worker_loop(); });
+  try {
+    for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { worker_loop(); });
+  } catch (...) {
+    stop_workers();
+    throw;
+  }
+  std::unique_lock lock(mutex_);
+  work_done_.wait(lock, [&] { return running_ == workers_.size(); });
 }
 
-ThreadPool::~ThreadPool() {
+ThreadPool::~ThreadPool() { stop_workers(); }
+
+void ThreadPool::stop_workers() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   work_ready_.notify_all();
   for (auto& worker : workers_) worker.join();
+  workers_.clear();
 }
 
 void ThreadPool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& fn) {
@@ -37,15 +47,18 @@ void ThreadPool::for_each_index(std::size_t count, const std::function<void(std:
   job_count_ = count;
   next_index_ = 0;
   finished_ = 0;
-  ++generation_;
+  job_error_ = nullptr;
   work_ready_.notify_all();
   work_done_.wait(lock, [&] { return finished_ == job_count_; });
   job_ = nullptr;
+  if (job_error_) std::rethrow_exception(std::exchange(job_error_, nullptr));
 }
 
 void ThreadPool::worker_loop() {
   t_inside_worker = true;
   std::unique_lock lock(mutex_);
+  ++running_;
+  work_done_.notify_all();
   for (;;) {
     work_ready_.wait(lock, [&] { return stopping_ || (job_ && next_index_ < job_count_); });
     if (stopping_) return;
@@ -54,20 +67,26 @@ void ThreadPool::worker_loop() {
       const std::size_t index = next_index_++;
       const auto* job = job_;
       lock.unlock();
-      (*job)(index);
+      std::exception_ptr error;
+      try {
+        (*job)(index);
+      } catch (...) {
+        error = std::current_exception();
+      }
       lock.lock();
+      if (error && !job_error_) job_error_ = error;
       if (++finished_ == job_count_) work_done_.notify_all();
     }
   }
 }
 
-unsigned default_pool_size() {
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  if (online <= 0) return 2;
-  if (online < 2) return 2;
-  if (online > 4) return 4;
-  return static_cast<unsigned>(online);
+unsigned pool_size_for(long online_processors) {
+  if (online_processors <= 2) return 2;
+  if (online_processors >= 4) return 4;
+  return static_cast<unsigned>(online_processors);
 }
+
+unsigned default_pool_size() { return pool_size_for(sysconf(_SC_NPROCESSORS_ONLN)); }
 
 void init_process_pool(unsigned workers) {
   std::call_once(g_pool_once, [&] { g_pool = std::make_unique<ThreadPool>(workers); });

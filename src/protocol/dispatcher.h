@@ -1,15 +1,34 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
+#include "protocol/command_args.h"
 #include "protocol/commands.h"
 #include "protocol/request.h"
 
 namespace qm {
 
-// The member of args with this key when args is an object that has it; otherwise null.
-const JsonValue& arg_value(const JsonValue& args, std::string_view key);
+enum class CommandName : std::uint8_t {
+  Unknown,
+  Scan,
+  Hash,
+  Large,
+  Entry,
+  Forget,
+  System,
+  Summary,
+  Measure,
+  Children,
+  Terminate,
+  Duplicates,
+};
 
-// Routes one request to its command with its arguments read and defaulted.
+// The command with exactly this name (case-sensitive bytes), or Unknown.
+CommandName command_by_name(std::string_view name);
+
+// Routes one request to its command with its arguments read and defaulted;
+// returns the command's result or CommandError unchanged, or "Unknown command",
+// "Missing root", "Missing paths", "Missing PID" from the dispatcher itself.
 CommandResult dispatch_command(Engine& engine, const Request& request);
 
 }  // namespace qm

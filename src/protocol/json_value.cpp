@@ -42,6 +42,22 @@ JsonObject::JsonObject(std::initializer_list<Member> members) {
   for (const auto& member : members) insert(member.first, member.second);
 }
 
+JsonObject JsonObject::from_members(std::vector<Member> members) {
+  std::stable_sort(members.begin(), members.end(),
+                   [](const Member& a, const Member& b) { return a.first < b.first; });
+  // Keep the last of each run of equal keys, compacting in place.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
+    if (kept != i) members[kept] = std::move(members[i]);
+    ++kept;
+  }
+  members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
+  JsonObject object;
+  object.members_ = std::move(members);
+  return object;
+}
+
 void JsonObject::insert(std::string key, JsonValue value) {
   // Replies are mostly built in key order, so appending is the common case.
   if (members_.empty() || members_.back().first < key) {

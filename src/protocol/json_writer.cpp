@@ -1,5 +1,6 @@
 #include "protocol/json_writer.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,8 +12,8 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Which bytes of a string need an escape: 0 none, otherwise the letter after the backslash
-// ('u' for the \u00XX form).
+// For each byte: 0 when it is written as it is, otherwise the letter after the
+// backslash ('u' for the \u00XX form).
 constexpr auto kEscape = [] {
   struct Table {
     char code[256] = {};
@@ -28,36 +29,30 @@ constexpr auto kEscape = [] {
   return t;
 }();
 
-void render_string(const std::string& text, std::string& out) {
-  out.push_back('"');
-  const char* data = text.data();
-  const std::size_t size = text.size();
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    const char code = kEscape.code[static_cast<unsigned char>(data[i])];
-    if (!code) continue;
-    out.append(data + run, i - run);
-    run = i + 1;
-    out.push_back('\\');
-    out.push_back(code);
-    if (code == 'u') {
-      const auto byte = static_cast<unsigned char>(data[i]);
-      out.append("00");
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0xF]);
-    }
-  }
-  out.append(data + run, size - run);
-  out.push_back('"');
-}
-
 void render_unsigned(std::uint64_t value, std::string& out) {
   char buffer[24];
-  auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, res.ptr);
+}
+
+void render_negative(std::int64_t value, std::string& out) {
+  char buffer[24];
+  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
   out.append(buffer, res.ptr);
 }
 
 void render_value(const JsonValue& value, std::string& out);
+
+void render_array(const JsonArray& array, std::string& out) {
+  out.push_back('[');
+  bool first = true;
+  for (const auto& element : array) {
+    if (!first) out.push_back(',');
+    first = false;
+    render_value(element, out);
+  }
+  out.push_back(']');
+}
 
 void render_object(const JsonObject& object, std::string& out) {
   out.push_back('{');
@@ -65,44 +60,39 @@ void render_object(const JsonObject& object, std::string& out) {
   for (const auto& [key, member] : object) {
     if (!first) out.push_back(',');
     first = false;
-    render_string(key, out);
+    render_json_string(key, out);
     out.push_back(':');
     render_value(member, out);
   }
   out.push_back('}');
 }
 
+void render_number(const JsonNumber& number, std::string& out) {
+  switch (number.kind()) {
+    case JsonNumber::Kind::Unsigned: render_unsigned(number.as_unsigned(), out); return;
+    case JsonNumber::Kind::Negative: render_negative(number.as_negative(), out); return;
+    case JsonNumber::Kind::Double: render_double(number.as_double(), out); return;
+  }
+}
+
 void render_value(const JsonValue& value, std::string& out) {
   switch (value.kind()) {
     case JsonValue::Kind::Null: out.append("null"); return;
     case JsonValue::Kind::Boolean: out.append(value.as_bool() ? "true" : "false"); return;
-    case JsonValue::Kind::Number: {
-      const JsonNumber& n = value.as_number();
-      switch (n.kind()) {
-        case JsonNumber::Kind::Unsigned: render_unsigned(n.as_unsigned(), out); return;
-        case JsonNumber::Kind::Negative: {
-          char buffer[24];
-          auto res = std::to_chars(buffer, buffer + sizeof buffer, n.as_negative());
-          out.append(buffer, res.ptr);
-          return;
-        }
-        case JsonNumber::Kind::Double: render_double(n.as_double(), out); return;
-      }
-      return;
-    }
-    case JsonValue::Kind::String: render_string(value.as_string(), out); return;
-    case JsonValue::Kind::Array: {
-      out.push_back('[');
-      bool first = true;
-      for (const auto& element : value.as_array()) {
-        if (!first) out.push_back(',');
-        first = false;
-        render_value(element, out);
-      }
-      out.push_back(']');
-      return;
-    }
+    case JsonValue::Kind::Number: render_number(value.as_number(), out); return;
+    case JsonValue::Kind::String: render_json_string(value.as_string(), out); return;
+    case JsonValue::Kind::Array: render_array(value.as_array(), out); return;
     case JsonValue::Kind::Object: render_object(value.as_object(), out); return;
+  }
+}
+
+// Waits until fd accepts more bytes; false when it never will.
+bool wait_writable(int fd) {
+  for (;;) {
+    pollfd pfd{fd, POLLOUT, 0};
+    const int ready = ::poll(&pfd, 1, -1);
+    if (ready > 0) return (pfd.revents & POLLOUT) != 0;
+    if (ready < 0 && errno != EINTR) return false;
   }
 }
 
@@ -111,6 +101,8 @@ void write_all(const char* data, std::size_t size) {
     const ssize_t written = ::write(STDOUT_FILENO, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
+      // A non-blocking stdout that is full: wait instead of dropping the line.
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(STDOUT_FILENO)) continue;
       return;  // closed pipe or no stdout: the line is lost, the engine goes on
     }
     data += written;
@@ -120,10 +112,32 @@ void write_all(const char* data, std::size_t size) {
 
 }  // namespace
 
+void render_json_string(std::string_view text, std::string& out) {
+  out.push_back('"');
+  const char* data = text.data();
+  const std::size_t size = text.size();
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char code = kEscape.code[static_cast<unsigned char>(data[i])];
+    if (!code) continue;
+    out.append(data + run, i - run);
+    run = i + 1;
+    const char escape[2] = {'\\', code};
+    out.append(escape, 2);
+    if (code == 'u') {
+      const auto byte = static_cast<unsigned char>(data[i]);
+      const char digits[4] = {'0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+      out.append(digits, 4);
+    }
+  }
+  out.append(data + run, size - run);
+  out.push_back('"');
+}
+
 void render_double(double value, std::string& out) {
-  // Shortest round-trip digits in scientific form, e.g. "1.2345e+02" or "5e-324".
+  // Shortest round-trip digits in scientific form, e.g. "-1.2345e+02" or "5e-324".
   char sci[32];
-  auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+  const auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
   const char* p = sci;
   if (*p == '-') {
     out.push_back('-');
@@ -182,14 +196,21 @@ std::recursive_mutex& output_lock() {
   return lock;
 }
 
+void write_line(std::string_view text) {
+  std::lock_guard lock(output_lock());
+  write_all(text.data(), text.size());
+}
+
 void write_json_line(const JsonValue& value) {
-  // One buffer per thread, reused, so a line costs no allocation once warm.
+  // One buffer per thread, reused, so a line costs no allocation once warm;
+  // an unusually large line does not keep its memory for the rest of the run.
+  constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
   thread_local std::string line;
   line.clear();
   render_value(value, line);
   line.push_back('\n');
-  std::lock_guard lock(output_lock());
-  write_all(line.data(), line.size());
+  write_line(line);
+  if (line.capacity() > kKeptCapacity) std::string().swap(line);
 }
 
 }  // namespace qm

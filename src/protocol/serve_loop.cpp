@@ -1,7 +1,55 @@
 #include "protocol/serve_loop.h"
 
-namespace qm {
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
 
-int serve_requests(int) { return 0; }  // placeholder until the loop lands
+#include "common/utf8.h"
+#include "index/engine.h"
+#include "protocol/dispatcher.h"
+#include "protocol/json_writer.h"
+#include "protocol/line_reader.h"
+#include "protocol/reply_envelope.h"
+#include "protocol/request.h"
+
+namespace qm {
+namespace {
+
+// Decodes and runs one line and renders its reply into out (without the line feed).
+void serve_line(Engine& engine, std::string_view line, std::string& out) {
+  std::variant<Request, DecodeError> decoded = decode_request(line);
+  if (const DecodeError* error = std::get_if<DecodeError>(&decoded)) {
+    render_decode_error_reply(*error, out);
+    return;
+  }
+  const Request& request = std::get<Request>(decoded);
+  const CommandResult outcome = dispatch_command(engine, request);
+  if (outcome.ok()) {
+    render_result_reply(request.request, outcome.value(), out);
+  } else {
+    render_error_reply(request.request, outcome.error(), out);
+  }
+}
+
+}  // namespace
+
+int serve_requests(int input_fd) {
+  // The engine state lives for the whole run and is released before returning.
+  auto engine = std::make_unique<Engine>();
+  LineReader reader(input_fd);
+  std::string reply;  // reused, so a small reply costs no allocation
+  std::string_view line;
+  while (reader.next_line(line)) {
+    // A line that is not UTF-8 ends the run quietly, with no reply.
+    if (!is_valid_utf8(line)) break;
+    reply.clear();
+    serve_line(*engine, line, reply);
+    reply.push_back('\n');
+    write_line(reply);
+    if (reply.capacity() > (std::size_t{1} << 20)) std::string().swap(reply);
+  }
+  return 0;
+}
 
 }  // namespace qm
