@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/saturating.h"
-#include "common/thread_pool.h"
+#include "index/listing_pipeline.h"
 #include "index/progress_event.h"
 #include "protocol/json_writer.h"
 
@@ -54,7 +54,7 @@ ScanWalk::ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& l
       request_id_(request_id),
       start_(start),
       last_event_(Clock::now()) {
-  if (limits_.batch_size == 0) limits_.batch_size = 1;
+  if (limits_.window == 0) limits_.window = 1;
   for (const std::string& excluded : filters_.exclude_paths) {
     const PathComponents components = split_path_components(excluded);
     // A relative path or "/" can never equal the path of a listed entry.
@@ -170,42 +170,36 @@ bool ScanWalk::merge_listing(EntryId dir, std::string_view dir_path, const Compa
   return true;
 }
 
-void ScanWalk::maybe_write_progress(std::string_view batch_last_path) {
+void ScanWalk::maybe_write_progress(std::string_view last_merged_path) {
   const Clock::time_point now = Clock::now();
   if (now - last_event_ < kProgressSpacing) return;
   last_event_ = now;
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
   write_json_line(scan_progress_event(request_id_, index_.seen, index_.errors, index_.skipped,
-                                      static_cast<std::uint64_t>(elapsed), std::string(batch_last_path)));
+                                      static_cast<std::uint64_t>(elapsed), std::string(last_merged_path)));
 }
 
 Result<bool> ScanWalk::run() {
-  std::vector<EntryId> batch;
-  std::vector<std::string> paths;  // reused: one path buffer per batch slot
-  std::vector<CompactListing> listings;
-  batch.reserve(limits_.batch_size);
+  ListingPipeline pipeline(limits_.window);
+  std::size_t next_to_submit = 0;  // position in queue_
   while (queue_head_ < queue_.size()) {
-    const std::size_t count = std::min(limits_.batch_size, queue_.size() - queue_head_);
-    batch.assign(queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_),
-                 queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_ + count));
-    queue_head_ += count;
-    // Drop the consumed front now and then, so the queue holds only what waits.
+    // Keep the workers fed: every queued directory the window allows goes out now.
+    while (next_to_submit < queue_.size() && pipeline.has_room()) {
+      const EntryId dir = queue_[next_to_submit++];
+      pipeline.submit([&](std::string& path) { index_.append_entry_path(dir, path); });
+    }
+    pipeline.publish();
+    const EntryId dir = queue_[queue_head_++];
+    const ListingPipeline::Taken taken = pipeline.take();
+    if (!merge_listing(dir, taken.path, taken.listing)) return CommandError{kIndexFullError};
+    taken.listing = CompactListing{};  // merged: its memory goes back now
+    maybe_write_progress(taken.path);
+    // Drop the merged front now and then, so the queue holds only what waits.
     if (queue_head_ >= 4096 && queue_head_ * 2 >= queue_.size()) {
       queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_));
+      next_to_submit -= queue_head_;
       queue_head_ = 0;
     }
-    if (paths.size() < count) paths.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      paths[i].clear();
-      index_.append_entry_path(batch[i], paths[i]);
-    }
-    listings.resize(count);
-    process_pool().for_each_index(count, [&](std::size_t i) { listings[i] = list_directory_compact(paths[i]); });
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!merge_listing(batch[i], paths[i], listings[i])) return CommandError{kIndexFullError};
-      listings[i] = CompactListing{};  // a merged listing is not needed any more
-    }
-    maybe_write_progress(paths[count - 1]);
   }
   return true;
 }

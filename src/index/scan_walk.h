@@ -1,6 +1,6 @@
 #pragma once
-// The breadth-first walk of "scan": lists batches of directories on the pool
-// and merges the listings, in batch order, into the index on the calling thread.
+// The breadth-first walk of "scan": lists directories on the pool ahead of the
+// merge and merges the listings, in queue order, into the index on the calling thread.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -40,7 +40,8 @@ struct ScanFilters {
 // Knobs for tests; the command uses the defaults.
 struct WalkLimits {
   std::uint64_t max_entries = Index::kMaxEntries;  // the table holds ids 0 .. max_entries - 1
-  std::size_t batch_size = 128;
+  // Directories listed ahead of the merge at most (1: strictly one after another).
+  std::size_t window = 256;
 };
 
 // Walk state of one scan. Entry 0 must already be in the index.
@@ -70,7 +71,7 @@ class ScanWalk {
   // The names excluded by path among this directory's children.
   void find_excluded_children(std::string_view dir_path);
   bool excluded_by_name(std::string_view name) const;
-  void maybe_write_progress(std::string_view batch_last_path);
+  void maybe_write_progress(std::string_view last_merged_path);
 
   Index& index_;
   const ScanFilters& filters_;
@@ -82,7 +83,7 @@ class ScanWalk {
   std::vector<std::uint64_t> allowed_devices_;
   IdentitySet visited_dirs_;
   IdentitySet seen_hardlinks_;
-  std::vector<EntryId> queue_;  // directories to list; consumed from queue_head_
+  std::vector<EntryId> queue_;  // directories in id order; merged up to queue_head_
   std::size_t queue_head_ = 0;
 
   std::vector<ExcludedChild> excluded_children_;

@@ -144,7 +144,7 @@ void make_random_tree(const TempDir& tree, std::uint64_t seed) {
   }
 }
 
-TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndBatchSize) {
+TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndListingWindow) {
   const std::vector<Rules> rule_sets{Rules{"analysis", 204800, false}, Rules{"analysis", 0, true},
                                      Rules{"duplicates", 100, true}, Rules{"sizes", 3000, false}};
   for (std::uint64_t seed = 1; seed <= 3; ++seed) {
@@ -153,15 +153,15 @@ TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndBat
     for (const Rules& rules : rule_sets) {
       const Walked expected = reference_walk(tree.path(), rules);
       ASSERT_GT(expected.rows.size(), 10u);
-      for (const std::size_t batch : {std::size_t{1}, std::size_t{5}, std::size_t{128}}) {
+      for (const std::size_t window : {std::size_t{1}, std::size_t{5}, std::size_t{256}}) {
         Index index;
         ScanArgs args = scan_args(tree.path(), rules.mode, rules.minimum);
         args.include_hidden = rules.include_hidden;
         WalkLimits limits;
-        limits.batch_size = batch;
+        limits.window = window;
         ASSERT_TRUE(run_scan(index, args, 1, limits).ok());
         const Walked actual = rows_of(index);
-        SCOPED_TRACE("seed " + std::to_string(seed) + ", mode " + rules.mode + ", batch " + std::to_string(batch));
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", mode " + rules.mode + ", window " + std::to_string(window));
         EXPECT_EQ(actual.seen, expected.seen);
         EXPECT_EQ(actual.skipped, expected.skipped);
         EXPECT_EQ(actual.errors, expected.errors);

@@ -150,7 +150,7 @@ TEST(ScanWhileChanging, EntriesGoneBeforeTheirStatAreSkippedAndDirectoriesGoneBe
   });
   Engine engine;
   WalkLimits one_at_a_time;
-  one_at_a_time.batch_size = 1;  // so the two siblings are listed one after the other
+  one_at_a_time.window = 1;  // so the two siblings are listed one after the other
   const CommandResult result = run_scan(engine.index, scan_args(tree.path()), 1, one_at_a_time);
   ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_EQ(number(*result, "skipped"), 2u);
