@@ -15,11 +15,15 @@ inline constexpr const char* kUnknownEntryError = "Unknown index entry";
 inline constexpr const char* kPathChangedError = "Path changed or became a link";
 inline constexpr const char* kItemChangedError = "Item changed since scan; scan again";
 
-// The indexed entry as EntryMetadata (path and identity computed now). No disk access.
+// The indexed entry as EntryMetadata (path and identity computed now). No disk access;
+// safe to call from several threads at once. Fails with kItemRemovedError or
+// kUnknownEntryError.
 Result<EntryMetadata> lookup_entry(const Index& index, std::uint64_t id);
 
-// lookup_entry, then checks the item and every ancestor on disk; returns the
-// indexed metadata when the item is unchanged.
+// lookup_entry, then checks the item and every ancestor up to "/" with lstat (a link
+// or placeholder anywhere: kPathChangedError; a failed lstat: its OS error text), then
+// stats the item: kind and identity must match, and for a file size and modification
+// time too (else kItemChangedError). Returns the indexed metadata, not the fresh one.
 Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id);
 
 // The ten-member JSON form of an item.
