@@ -56,7 +56,14 @@ void ListingPipeline::work() {
     // The slot is this worker's alone until it is marked listed: the scan thread
     // neither reads it before then nor submits into it before taking it back.
     Slot& slot = slots_[next % window_];
-    slot.listing = list_directory_compact(slot.path);
+    try {
+      slot.listing = list_directory_compact(slot.path);
+    } catch (...) {
+      // Out of memory for this one listing: count the directory as unreadable
+      // rather than leave the scan thread waiting for it.
+      slot.listing = CompactListing{};
+      slot.listing.errors = 1;
+    }
     slot.listed.store(true, std::memory_order_release);
     slot.listed.notify_one();
   }
