@@ -222,8 +222,10 @@ TEST_P(EveryReader, ListsTheSameEntriesInTheSameOrderWithTheSameCounts) {
   const TempDir dir;
   const std::string path = fixture.make(dir);
 
+  const int descriptors_before = test::open_descriptor_count();
   std::vector<Listed> results;
   for (const Reader& reader : all_readers()) results.push_back(list_with(reader, path));
+  EXPECT_EQ(test::open_descriptor_count(), descriptors_before) << "a reader left a descriptor open";
   for (std::size_t i = 1; i < results.size(); ++i) {
     EXPECT_EQ(results[i], results[0]) << all_readers()[i].label << " differs from " << all_readers()[0].label;
   }
@@ -286,11 +288,13 @@ TEST_P(UnreadableDirectory, GivesTheSameCountsWithEveryReader) {
 
   const std::string text = test::run_unprivileged([&] {
     std::ostringstream out;
+    const int descriptors_before = test::open_descriptor_count();
     for (const Reader& reader : all_readers()) {
       const Listed listed = list_with(reader, path);
       out << listed.rows.size() << " " << listed.skipped << " " << listed.errors << "\n";
     }
     out << "fast reader " << (read_directory_fast_compact(path).ok() ? "reads" : "declines") << "\n";
+    if (test::open_descriptor_count() != descriptors_before) out << "a descriptor was left open\n";
     return out.str();
   });
   EXPECT_EQ(text, c.expected + c.expected + c.expected + c.expected + "fast reader declines\n");
@@ -337,8 +341,10 @@ TEST_P(ChangingDirectory, CountsVanishedAndReplacedEntriesAsTheirStatShowsThem) 
   g_changed = false;
   const ListingHookScope hook(change_entries);
 
+  const int descriptors_before = test::open_descriptor_count();
   const Listed listed = list_with(GetParam(), g_changing_directory);
   ASSERT_TRUE(g_changed);
+  EXPECT_EQ(test::open_descriptor_count(), descriptors_before);
   // "b" vanished and "c" is now a link: both seen, neither admitted. A reader
   // that started over would not see "b" at all and count one skip.
   EXPECT_EQ(listed.skipped, 2u) << listed;
