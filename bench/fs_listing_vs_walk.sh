@@ -5,7 +5,8 @@
 #   walk      limits/walk -t 1              (getdents64 + fstatat, openat relative to the parent)
 # One warm-up run of each (warm page and dentry caches), then ROUNDS rounds in
 # a rotated order so noise on a shared machine falls on all alike; prints the
-# median wall time of each and the ratios.
+# median wall and CPU (user + system) time of each and their ratios. On a busy
+# machine the CPU ratios are the steadier figure.
 #
 # usage: bench/fs_listing_vs_walk.sh [-n ROUNDS] [-b BENCH_BINARY] [-l LIMITS_DIR] DIR
 set -euo pipefail
@@ -27,7 +28,7 @@ shift $((OPTIND - 1))
 tree=$1
 
 if [ -z "$bench_binary" ]; then
-  for candidate in "$here"/../build*/bench/fs_listing_bench; do
+  for candidate in "$here"/../build/bench/fs_listing_bench "$here"/../build*/bench/fs_listing_bench; do
     [ -x "$candidate" ] && bench_binary=$candidate && break
   done
 fi
@@ -59,25 +60,26 @@ times=$work/times
 for ((round = 0; round < rounds; round++)); do
   for ((k = 0; k < ${#names[@]}; k++)); do
     name=${names[$(((round + k) % ${#names[@]}))]}
-    start=$(date +%s%N)
-    ${command[$name]} >/dev/null
-    end=$(date +%s%N)
-    echo "$name $(((end - start) / 1000000))" >>"$times"
+    /usr/bin/time -f "$name %e %U %S" -a -o "$times" ${command[$name]} >/dev/null
   done
 done
 
 python3 - "$times" "$rounds" <<'PY'
 import statistics, sys
-runs = {}
+wall, cpu = {}, {}
 for line in open(sys.argv[1]):
-    name, ms = line.split()
-    runs.setdefault(name, []).append(int(ms))
-median = {name: statistics.median(values) for name, values in runs.items()}
-print(f"\nrounds: {sys.argv[2]} (wall ms, warm cache, one thread)")
-for name in ("fast", "portable", "walk"):
-    values = sorted(runs[name])
-    print(f"{name:<9} median {median[name]:8.0f}   min {values[0]:6d}   max {values[-1]:6d}")
-print(f"\nfast / walk      {median['fast'] / median['walk']:.3f}")
-print(f"portable / walk  {median['portable'] / median['walk']:.3f}")
-print(f"fast / portable  {median['fast'] / median['portable']:.3f}")
+    name, elapsed, user, system = line.split()
+    wall.setdefault(name, []).append(float(elapsed))
+    cpu.setdefault(name, []).append(float(user) + float(system))
+names = ("fast", "portable", "walk")
+print(f"\nrounds: {sys.argv[2]} (seconds, warm cache, one thread)")
+print(f"{'':<9} {'wall median':>11} {'min':>7} {'max':>7} {'cpu median':>11}")
+for name in names:
+    w = sorted(wall[name])
+    print(f"{name:<9} {statistics.median(w):11.2f} {w[0]:7.2f} {w[-1]:7.2f} {statistics.median(cpu[name]):11.2f}")
+def ratio(a, b, table):
+    return statistics.median(table[a]) / statistics.median(table[b])
+print(f"\n{'':<16} {'wall':>6} {'cpu':>6}")
+for a, b in (("fast", "walk"), ("portable", "walk"), ("fast", "portable")):
+    print(f"{a + ' / ' + b:<16} {ratio(a, b, wall):6.3f} {ratio(a, b, cpu):6.3f}")
 PY
