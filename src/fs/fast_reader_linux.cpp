@@ -23,7 +23,6 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kBufferSize = 65536;
-constexpr const char* kNameNotTextError = "entry name is not valid UTF-8";
 
 // Layout of one linux_dirent64 record: inode (8), offset (8), record length (2),
 // type (1), then the NUL-terminated name.
@@ -96,6 +95,17 @@ bool is_refused_type(unsigned char type) {
   return type == DT_LNK || type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
 }
 
+// A name as text, the way the portable reader's stat_entry converts it. Doing
+// it here instead of handing the directory over gives the same records without
+// reading the directory twice: one stray name can sit among 100,000 others.
+void append_name_text(std::string& out, std::string_view name) {
+  if (is_valid_utf8(name)) {
+    out.append(name);
+  } else {
+    append_lossy_utf8(out, name);
+  }
+}
+
 // Records of the first buffer-full and the bytes of their names: enough to
 // reserve for a whole small directory, which is most of them.
 void count_batch(const char* buffer, long filled, std::size_t& records, std::size_t& name_bytes) {
@@ -148,7 +158,6 @@ Result<std::uint64_t> read_fast(std::string_view path, Sink& sink) {
       const char* name = record + kNameOffset;
       if (is_dot_or_dot_dot(name)) continue;
       const std::string_view name_bytes(name, std::strlen(name));
-      if (!is_valid_utf8(name_bytes)) return CommandError{kNameNotTextError};
       if (is_refused_type(static_cast<unsigned char>(record[kTypeOffset]))) {
         ++skipped;
         continue;
@@ -178,7 +187,7 @@ struct CompactSink {
   }
   bool add(std::string_view name, const struct stat& st) {
     const std::size_t offset = out.names.size();
-    out.names.append(name);
+    append_name_text(out.names, name);
     return finish_listed_entry(out, offset, st);
   }
 };
@@ -192,7 +201,7 @@ struct MetadataSink {
   bool add(std::string_view name, const struct stat& st) {
     EntryMetadata& m = out.entries.emplace_back();
     m.parent = parent;
-    m.name.assign(name);
+    append_name_text(m.name, name);
     m.path = lossy_utf8(join_path(directory, name));  // the directory path need not be text
     fill_from_stat(m, st);
     return true;

@@ -146,17 +146,18 @@ std::vector<Fixture> fixtures() {
          return d / "dir";
        },
        {{"file", false}, {"sub", true}}, 1, 0, true},
-      {"FIFOs, sockets and links of every kind are skipped",
+      {"FIFOs, sockets, devices and links of every kind are skipped",
        [](const TempDir& d) {
          d.write_file("dir/file", "x");
          d.make_dir("dir/target");
          test::make_fifo(d / "dir/fifo");
          test::make_socket(d / "dir/sock");
+         test::make_char_device(d / "dir/null");
          d.make_symlink("dir/to-dir", d / "dir/target");
          d.make_symlink("dir/dangling", d / "nowhere");
          return d / "dir";
        },
-       {{"file", false}, {"target", true}}, 4, 0, true},
+       {{"file", false}, {"target", true}}, 5, 0, true},
       {"names that are not UTF-8 are listed with U+FFFD",
        [](const TempDir& d) {
          d.write_file("dir/bad\xFF", "abc");
@@ -164,7 +165,7 @@ std::vector<Fixture> fixtures() {
          d.make_dir("dir/sub\xC3");
          return d / "dir";
        },
-       {{"bad\xFF", false}, {"good", false}, {"sub\xC3", true}}, 0, 0, false},
+       {{"bad\xFF", false}, {"good", false}, {"sub\xC3", true}}, 0, 0, true},
       {"sizes, blocks, hard links and times come through",
        [](const TempDir& d) {
          d.write_file("dir/empty", "");

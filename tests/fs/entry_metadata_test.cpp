@@ -213,7 +213,12 @@ std::vector<RefusedCase> refused_cases() {
          return d / "sock";
        },
        not_admitted},
-      {"a character device", [](const TempDir&) { return std::string("/dev/null"); }, not_admitted},
+      {"a character device",
+       [](const TempDir& d) {
+         test::make_char_device(d / "null");
+         return d / "null";
+       },
+       not_admitted},
       {"an empty path", [](const TempDir&) { return std::string(); }, "No such file or directory (os error 2)"},
       {"a missing path", [](const TempDir& d) { return d / "missing"; }, "No such file or directory (os error 2)"},
       {"a path through a file", [](const TempDir& d) { return d.write_file("file", "x") + "/inside"; },

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +48,11 @@ class ScopedEnv {
 
 inline void make_fifo(const std::string& path) {
   if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + path);
+}
+
+// A character device node like /dev/null's (the machine runs the tests as root).
+inline void make_char_device(const std::string& path) {
+  if (::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) throw std::runtime_error("mknod " + path);
 }
 
 // A socket file that stays behind after its descriptor is closed.
