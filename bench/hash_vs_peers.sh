@@ -28,7 +28,7 @@ bench_dir=${QM_SHARED_BENCH:-$(cd .. && pwd)/shared/bench}
 
 if [[ -z $engine ]]; then
   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF >/dev/null
-  cmake --build build-bench --target quillmarsh >/dev/null
+  cmake --build build-bench --target quillmarsh -j 2 >/dev/null
   engine=build-bench/quillmarsh
 fi
 if [[ $dups == /work/trees/* || $big == /work/trees/* ]]; then
