@@ -1,6 +1,8 @@
 #include "index/index.h"
 
+#include <cstdlib>
 #include <limits>
+#include <new>
 
 
 namespace qm {
@@ -65,6 +67,8 @@ void RemovedSet::clear() {
   count_ = 0;
 }
 
+void Index::FreeChunk::operator()(IndexEntry* chunk) const { std::free(chunk); }
+
 Index::Index() = default;
 Index::~Index() = default;
 
@@ -115,8 +119,12 @@ unsigned Index::device_slot(std::uint64_t device, EntryId id) {
 
 EntryId Index::add(const NewEntry& e) {
   const EntryId id = count_;
-  if ((id & kChunkMask) == 0) chunks_.push_back(std::make_unique<IndexEntry[]>(kChunkSize));
-  IndexEntry& slot = entry(id);
+  if ((id & kChunkMask) == 0) {
+    auto* chunk = static_cast<IndexEntry*>(std::malloc(sizeof(IndexEntry) * kChunkSize));
+    if (!chunk) throw std::bad_alloc();
+    chunks_.emplace_back(chunk);
+  }
+  IndexEntry& slot = *new (&chunks_.back()[id & kChunkMask]) IndexEntry;
   slot.size = e.size;
   slot.allocated = e.allocated;
   slot.modified = e.modified;

@@ -121,7 +121,12 @@ class Index {
   std::uint64_t store_name(std::string_view name);
   unsigned device_slot(std::uint64_t device, EntryId id);
 
-  std::vector<std::unique_ptr<IndexEntry[]>> chunks_;
+  // Chunks are raw allocations: a record comes to life when add() fills it, so
+  // the untouched tail of the last chunk costs no resident memory.
+  struct FreeChunk {
+    void operator()(IndexEntry* chunk) const;
+  };
+  std::vector<std::unique_ptr<IndexEntry[], FreeChunk>> chunks_;
   std::vector<std::unique_ptr<char[]>> name_chunks_;
   std::size_t name_used_ = 0;  // bytes used in the last name chunk
   std::uint32_t count_ = 0;

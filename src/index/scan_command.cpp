@@ -55,7 +55,7 @@ CommandResult run_scan(Index& index, const ScanArgs& args, std::uint64_t request
   if (!root_entry) return std::move(root_entry).take_error();
   index.add(to_index_entry(*root_entry));
 
-  ScanWalk walk(index, filters, limits, request_id, start);
+  ScanWalk walk(index, filters, limits, request_id, start, *root);
   walk.allow_device(index.device(0));
   if (filters.root_is_file_system_root) {
     if (auto users = stat_entry("/Users", 0, std::nullopt)) walk.allow_device(to_index_entry(*users).device);

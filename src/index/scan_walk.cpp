@@ -47,11 +47,13 @@ RetainRule retain_rule_for_mode(std::string_view mode) {
 }
 
 ScanWalk::ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& limits,
-                   std::uint64_t request_id, Clock::time_point start)
+                   std::uint64_t request_id, Clock::time_point start, std::string_view listing_root)
     : index_(index),
       filters_(filters),
       limits_(limits),
       request_id_(request_id),
+      listing_root_(listing_root),
+      listing_root_differs_(listing_root != index.root),
       start_(start),
       last_event_(Clock::now()) {
   if (limits_.window == 0) limits_.window = 1;
@@ -186,14 +188,23 @@ Result<bool> ScanWalk::run() {
     // Keep the workers fed: every queued directory the window allows goes out now.
     while (next_to_submit < queue_.size() && pipeline.has_room()) {
       const EntryId dir = queue_[next_to_submit++];
-      pipeline.submit([&](std::string& path) { index_.append_entry_path(dir, path); });
+      pipeline.submit([&](std::string& path) {
+        index_.append_entry_path(dir, path);
+        if (listing_root_differs_) path.replace(0, index_.root.size(), listing_root_);
+      });
     }
     pipeline.publish();
     const EntryId dir = queue_[queue_head_++];
     const ListingPipeline::Taken taken = pipeline.take();
-    if (!merge_listing(dir, taken.path, taken.listing)) return CommandError{kIndexFullError};
+    std::string_view dir_path = taken.path;
+    if (listing_root_differs_) {
+      text_path_.clear();
+      index_.append_entry_path(dir, text_path_);
+      dir_path = text_path_;
+    }
+    if (!merge_listing(dir, dir_path, taken.listing)) return CommandError{kIndexFullError};
     taken.listing = CompactListing{};  // merged: its memory goes back now
-    maybe_write_progress(taken.path);
+    maybe_write_progress(dir_path);
     // Drop the merged front now and then, so the queue holds only what waits.
     if (queue_head_ >= 4096 && queue_head_ * 2 >= queue_.size()) {
       queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_));

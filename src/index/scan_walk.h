@@ -49,14 +49,21 @@ class ScanWalk {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // listing_root: the root's path as bytes, for opening directories; it differs
+  // from index.root (its text form) only when it is not valid UTF-8.
   ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& limits, std::uint64_t request_id,
-           Clock::time_point start);
+           Clock::time_point start, std::string_view listing_root);
 
   // Adds a device the walk may enter (the root's, and "/Users" under "/").
   void allow_device(std::uint64_t device);
 
   // Walks everything below entry 0. Fails only when the id limit is hit.
   Result<bool> run();
+
+  // Applies the entry rules to one listing of directory dir (dir_path: its path
+  // as text) and adds what is retained; false when the id limit was hit. This
+  // is the whole merge step, open so tests can feed it listings of their own.
+  bool merge_listing(EntryId dir, std::string_view dir_path, const CompactListing& listing);
 
  private:
   struct ExcludedChild {
@@ -66,8 +73,6 @@ class ScanWalk {
   };
 
   bool device_allowed(std::uint64_t device) const;
-  // Merges one listing of directory dir; false when the id limit was hit.
-  bool merge_listing(EntryId dir, std::string_view dir_path, const CompactListing& listing);
   // The names excluded by path among this directory's children.
   void find_excluded_children(std::string_view dir_path);
   bool excluded_by_name(std::string_view name) const;
@@ -77,6 +82,9 @@ class ScanWalk {
   const ScanFilters& filters_;
   WalkLimits limits_;
   std::uint64_t request_id_;
+  std::string listing_root_;
+  bool listing_root_differs_ = false;
+  std::string text_path_;  // reused when listing paths are not text
   Clock::time_point start_;
   Clock::time_point last_event_;
 

@@ -103,6 +103,20 @@ TEST(Scan, RootGivenThroughALinkIsStoredAsItsTarget) {
   EXPECT_NE(find_entry(engine.index, tree / "real/sub/file"), kNoEntry);
 }
 
+TEST(Scan, ARootWhosePathIsNotTextIsStoredAsTextAndStillListed) {
+  TempDir tree;
+  tree.write_file("bad\xff/a", "123");
+  tree.write_file("bad\xff/sub/b", "45");
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree / "bad\xff"), 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(engine.index.root, tree / "bad\xEF\xBF\xBD");
+  EXPECT_EQ(number(*result, "errors"), 0u);
+  EXPECT_EQ(number(*result, "retained"), 4u);
+  EXPECT_EQ(engine.index.entry(0).size, 5u);
+  EXPECT_NE(find_entry(engine.index, tree / "bad\xEF\xBF\xBD/sub/b"), kNoEntry);
+}
+
 // The size filter of each mode, at its boundaries. Every file counts in the totals
 // whether it keeps an entry or is folded into its directory.
 struct ModeCase {
