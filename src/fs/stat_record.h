@@ -3,6 +3,8 @@
 // goes through these, which is what makes their records identical.
 #include <sys/stat.h>
 
+#include <cstdint>
+
 #include "fs/dir_listing.h"
 #include "fs/entry_metadata.h"
 #include "fs/stat_fields.h"
@@ -39,10 +41,6 @@ inline void fill_from_stat(ListedEntry& e, const struct stat& st) {
   e.modified = modified_nanoseconds(mtime.tv_sec, mtime.tv_nsec);
   e.links = static_cast<std::uint64_t>(st.st_nlink);
 }
-
-}  // namespace qm
-
-namespace qm {
 
 // Appends one admitted entry whose name the caller has just appended to
 // out.names from name_offset on. False (and the name taken back) when the
