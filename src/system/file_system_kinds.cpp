@@ -42,9 +42,9 @@ bool is_browsable_file_system(std::string_view type, std::string_view source) {
   if (contains(kVirtualTypes, type)) return false;
   if (contains(kDiskTypes, type)) return true;
   if (is_network_file_system(type)) return true;
-  // User-space file systems (encrypted folders, pooled disks, cloud drives) are
-  // mounted to be browsed; the kernel-helper ones are in the list above.
-  if (type.starts_with("fuse.")) return true;
+  // Other user-space file systems answer capacity queries through their daemon,
+  // and one that stalls would stall the snapshot; only fuseblk (a disk) is listed.
+  if (type == "fuse" || type.starts_with("fuse.")) return false;
   return source.starts_with("/dev/");
 }
 

@@ -140,8 +140,9 @@ TEST(FileSystemKinds, SeparateDisksFromKernelInterfacesAndNetworkShares) {
       {"ceph", "10.0.0.1:6789:/", true, true},
       {"9p", "drvfs", true, true},
       {"fuse.rclone", "remote:bucket", true, true},
-      {"fuse.gocryptfs", "/home/me/.vault", true, false},
-      {"fuse.mergerfs", "disk1:disk2", true, false},
+      {"fuse.gocryptfs", "/home/me/.vault", false, false},
+      {"fuse.mergerfs", "disk1:disk2", false, false},
+      {"fuse", "/dev/fuse", false, false},
       {"fuse.gvfsd-fuse", "gvfsd-fuse", false, false},
   };
   for (const auto& c : cases) {
