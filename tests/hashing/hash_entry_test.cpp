@@ -360,11 +360,22 @@ TEST(HashEntryCache, ServesExactlyTheStoredTextForTheIndexedKey) {
   EXPECT_EQ(*hashed, "stored text");
 }
 
-TEST(HashEntryCache, RecentlyModifiedFileIsReadEvenWhenItsKeyIsCached) {
+struct YoungFileCase {
+  const char* name;
+  long long seconds_from_now;  // the file's mtime relative to the wall clock
+};
+
+void PrintTo(const YoungFileCase& c, std::ostream* os) { *os << c.name; }
+
+class YoungFile : public ::testing::TestWithParam<YoungFileCase> {};
+
+TEST_P(YoungFile, IsReadAgainEvenWhenItsKeyIsCached) {
   TempDir dir;
   const std::string path = dir.write_file("young", pseudo_random_bytes(50000, 3));
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  test::set_mtime(path, std::chrono::duration_cast<std::chrono::seconds>(now).count() - 1);
+  const auto now_s = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+  const auto now_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() % 1000000000;
+  test::set_mtime(path, now_s + GetParam().seconds_from_now, static_cast<long>(now_ns));
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
   test::OpenRecorder opens;
@@ -377,6 +388,12 @@ TEST(HashEntryCache, RecentlyModifiedFileIsReadEvenWhenItsKeyIsCached) {
   EXPECT_EQ(*second, *first);
   EXPECT_EQ(opens.take().size(), 2u);
 }
+
+// "just_now" has four seconds of slack before the cache may serve it; a future
+// mtime counts as age 0 however long the test takes.
+INSTANTIATE_TEST_SUITE_P(Ages, YoungFile,
+                         ::testing::Values(YoungFileCase{"just_now", 0}, YoungFileCase{"in_the_future", 3600}),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
 
 TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
   TempDir dir;
