@@ -43,8 +43,15 @@ JsonObject::JsonObject(std::initializer_list<Member> members) {
 }
 
 JsonObject JsonObject::from_members(std::vector<Member> members) {
-  std::stable_sort(members.begin(), members.end(),
-                   [](const Member& a, const Member& b) { return a.first < b.first; });
+  const auto key_less = [](const Member& a, const Member& b) { return a.first < b.first; };
+  // Keys that arrive strictly ascending (the usual case) need neither sort nor dedupe.
+  const auto not_ascending = [](const Member& a, const Member& b) { return !(a.first < b.first); };
+  if (std::adjacent_find(members.begin(), members.end(), not_ascending) == members.end()) {
+    JsonObject object;
+    object.members_ = std::move(members);
+    return object;
+  }
+  std::stable_sort(members.begin(), members.end(), key_less);
   // Keep the last of each run of equal keys, compacting in place.
   std::size_t kept = 0;
   for (std::size_t i = 0; i < members.size(); ++i) {

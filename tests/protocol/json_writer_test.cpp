@@ -131,6 +131,20 @@ TEST(JsonObjects, BuiltFromMembersInAnyOrderKeepTheLastOfEqualKeys) {
   members.emplace_back("b", 6);
   EXPECT_EQ(to_json(JsonObject::from_members(std::move(members))), R"({"a":5,"b":6,"c":4})");
   EXPECT_EQ(to_json(JsonObject::from_members({})), "{}");
+
+  std::vector<JsonObject::Member> ascending;
+  ascending.emplace_back("a", 1);
+  ascending.emplace_back("b", 2);
+  ascending.emplace_back("b", 3);  // equal neighbours are not ascending: the last one wins
+  EXPECT_EQ(to_json(JsonObject::from_members(std::move(ascending))), R"({"a":1,"b":3})");
+
+  // Many keys in descending order, as a request could send them.
+  std::vector<JsonObject::Member> descending;
+  for (int i = 99999; i >= 0; --i) descending.emplace_back(std::to_string(100000 + i), i);
+  const JsonObject big = JsonObject::from_members(std::move(descending));
+  ASSERT_EQ(big.size(), 100000u);
+  EXPECT_EQ(big.begin()->first, "100000");
+  EXPECT_EQ(*big.find("199999"), JsonValue(99999));
 }
 
 TEST(JsonValues, NestedContainersRenderCompactly) {
