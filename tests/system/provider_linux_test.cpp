@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/statvfs.h>
+#include <sys/time.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <fstream>
 
@@ -289,6 +291,30 @@ TEST(LinuxProviderOnThisMachine, DeliversTerminateAndKillToAChild) {
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), signal == Signal::Kill ? SIGKILL : SIGTERM);
   }
+}
+
+volatile sig_atomic_t alarms = 0;
+void count_alarm(int) { alarms = alarms + 1; }
+
+TEST(ProviderPause, WaitsTheWholeTimeThroughSignalInterruptions) {
+  struct sigaction action {};
+  action.sa_handler = count_alarm;  // no SA_RESTART: every alarm interrupts the sleep
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+  itimerval every_20ms{{0, 20'000}, {0, 20'000}};
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every_20ms, nullptr), 0);
+
+  LinuxSystemInfoProvider provider;
+  alarms = 0;
+  const auto started = std::chrono::steady_clock::now();
+  provider.pause(std::chrono::milliseconds(220));
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+
+  itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &previous, nullptr);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(220));
+  EXPECT_GT(alarms, 0);  // the sleep was in fact interrupted
 }
 
 }  // namespace
