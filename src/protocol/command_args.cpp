@@ -22,7 +22,7 @@ std::vector<std::string> string_elements(const JsonValue& args, std::string_view
 }  // namespace
 
 const JsonValue& arg_value(const JsonValue& args, std::string_view key) {
-  static const JsonValue null_value;
+  static const JsonValue null_value{};
   if (!args.is_object()) return null_value;
   const JsonValue* found = args.as_object().find(key);
   return found ? *found : null_value;

@@ -55,10 +55,13 @@ class JsonObject {
   const JsonValue* find(std::string_view key) const;
   JsonValue* find(std::string_view key);
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  auto begin() const { return members_.begin(); }
-  auto end() const { return members_.end(); }
+  // Defined after JsonValue: they need Member complete, which some compilers
+  // insist on at the point of an in-class body.
+  using const_iterator = std::vector<Member>::const_iterator;
+  std::size_t size() const;
+  bool empty() const;
+  const_iterator begin() const;
+  const_iterator end() const;
 
   bool operator==(const JsonObject& other) const;
 
@@ -132,5 +135,10 @@ class JsonValue {
     JsonObject* object_;
   };
 };
+
+inline std::size_t JsonObject::size() const { return members_.size(); }
+inline bool JsonObject::empty() const { return members_.empty(); }
+inline JsonObject::const_iterator JsonObject::begin() const { return members_.begin(); }
+inline JsonObject::const_iterator JsonObject::end() const { return members_.end(); }
 
 }  // namespace qm

@@ -19,13 +19,13 @@ constexpr auto kEscape = [] {
     char code[256] = {};
   } t;
   for (int c = 0; c < 0x20; ++c) t.code[c] = 'u';
-  t.code['\b'] = 'b';
-  t.code['\t'] = 't';
-  t.code['\n'] = 'n';
-  t.code['\f'] = 'f';
-  t.code['\r'] = 'r';
-  t.code['"'] = '"';
-  t.code['\\'] = '\\';
+  t.code[0x08] = 'b';
+  t.code[0x09] = 't';
+  t.code[0x0A] = 'n';
+  t.code[0x0C] = 'f';
+  t.code[0x0D] = 'r';
+  t.code[0x22] = '"';
+  t.code[0x5C] = '\\';
   return t;
 }();
 

@@ -26,8 +26,8 @@ constexpr auto kStringStop = [] {
     bool stop[256] = {};
   } t;
   for (int c = 0; c < 0x20; ++c) t.stop[c] = true;
-  t.stop['"'] = true;
-  t.stop['\\'] = true;
+  t.stop[0x22] = true;  // '"'
+  t.stop[0x5C] = true;  // '\\'
   return t;
 }();
 
