@@ -17,7 +17,7 @@ using test::make_process;
 using test::make_system;
 
 const JsonValue& member(const JsonValue& object, std::string_view key) {
-  static const JsonValue missing;
+  static const JsonValue missing{};
   const JsonValue* found = object.as_object().find(key);
   return found ? *found : missing;
 }
