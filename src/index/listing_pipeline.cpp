@@ -1,5 +1,7 @@
 #include "index/listing_pipeline.h"
 
+#include <system_error>
+
 #include "common/thread_pool.h"
 
 namespace qm {
@@ -10,18 +12,22 @@ ListingPipeline::ListingPipeline(std::size_t window)
     : window_(window == 0 ? 1 : window), slots_(std::make_unique<Slot[]>(window_)) {
   // The pool's maps block their caller, so a driver thread makes the call and
   // the scan thread stays free to merge.
-  driver_ = std::thread([this] {
-    ThreadPool& pool = process_pool();
-    // One long-running item per worker (run inline here if the pool has none).
-    pool.for_each_index(pool.size() == 0 ? 1 : pool.size(), [this](std::size_t) { work(); });
-  });
+  try {
+    driver_ = std::thread([this] {
+      ThreadPool& pool = process_pool();
+      // One long-running item per worker (run inline here if the pool has none).
+      pool.for_each_index(pool.size() == 0 ? 1 : pool.size(), [this](std::size_t) { work(); });
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: take() lists each directory itself, one after another.
+  }
 }
 
 ListingPipeline::~ListingPipeline() {
   closing_.store(true);
   wake_.fetch_add(1);
   wake_.notify_all();
-  driver_.join();
+  if (driver_.joinable()) driver_.join();
 }
 
 void ListingPipeline::publish() {
@@ -33,6 +39,10 @@ void ListingPipeline::publish() {
 
 ListingPipeline::Taken ListingPipeline::take() {
   Slot& slot = slots_[taken_ % window_];
+  if (!driver_.joinable()) {
+    slot.listing = list_directory_compact(slot.path);
+    slot.listed.store(true, std::memory_order_relaxed);
+  }
   slot.listed.wait(false, std::memory_order_acquire);
   // Reset before the slot can be submitted into again; no worker touches it
   // until then.

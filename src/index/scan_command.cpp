@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 
 #include "common/os_error.h"
 #include "common/utf8.h"
@@ -70,7 +71,13 @@ CommandResult run_scan(Index& index, const ScanArgs& args, std::uint64_t request
 }
 
 CommandResult scan_command(Engine& engine, const ScanArgs& args, std::uint64_t request_id) {
-  return run_scan(engine.index, args, request_id, WalkLimits{});
+  try {
+    return run_scan(engine.index, args, request_id, WalkLimits{});
+  } catch (const std::bad_alloc&) {
+    // Memory ran out before the id limit did: the same answer, with the index
+    // kept as far as it got.
+    return CommandError{kIndexFullError};
+  }
 }
 
 }  // namespace qm
