@@ -22,7 +22,7 @@ inline ScanArgs scan_args(std::string root, std::string mode = "analysis", std::
 
 // A member of an object value; null when absent or when value is not an object.
 inline const JsonValue& member(const JsonValue& value, std::string_view key) {
-  static const JsonValue null_value;
+  static const JsonValue null_value{};
   if (!value.is_object()) return null_value;
   const JsonValue* found = value.as_object().find(key);
   return found ? *found : null_value;
