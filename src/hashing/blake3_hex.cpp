@@ -2,6 +2,19 @@
 
 namespace qm {
 
+void init_hasher(blake3_hasher& hasher) {
+  // A static local runs once, and every later caller sees its effects.
+  static const bool features_detected = [] {
+    blake3_hasher probe;
+    blake3_hasher_init(&probe);
+    std::uint8_t digest[BLAKE3_OUT_LEN];
+    blake3_hasher_finalize(&probe, digest, BLAKE3_OUT_LEN);  // compresses once: detection runs here
+    return true;
+  }();
+  (void)features_detected;
+  blake3_hasher_init(&hasher);
+}
+
 std::string digest_hex(const std::uint8_t (&digest)[BLAKE3_OUT_LEN]) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text(2 * BLAKE3_OUT_LEN, '0');
@@ -20,7 +33,7 @@ std::string finish_hex(const blake3_hasher& hasher) {
 
 std::string blake3_hex(std::string_view bytes) {
   blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
+  init_hasher(hasher);
   blake3_hasher_update(&hasher, bytes.data(), bytes.size());
   return finish_hex(hasher);
 }

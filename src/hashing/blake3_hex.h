@@ -7,6 +7,12 @@
 
 namespace qm {
 
+// blake3_hasher_init, after making sure the library's one-time CPU feature
+// detection has run. The library caches that detection in a plain global that
+// every hashing call reads, so the first detection must not happen on several
+// pool workers at once; use this instead of blake3_hasher_init.
+void init_hasher(blake3_hasher& hasher);
+
 // The 32-byte digest as 64 lowercase hexadecimal digits, high nibble of each byte first.
 std::string digest_hex(const std::uint8_t (&digest)[BLAKE3_OUT_LEN]);
 

@@ -158,7 +158,7 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
   }
 
   blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
+  init_hasher(hasher);
   auto hashed = mode == HashMode::Full ? hash_full(file.fd(), indexed->size, indexed->path, hasher)
                                        : hash_sampled(file.fd(), indexed->size, hasher);
   if (!hashed) return std::move(hashed).take_error();
