@@ -10,15 +10,20 @@
 
 namespace {
 
-// A standard descriptor the parent left closed is pointed at /dev/null, so no
-// file the engine opens later can take its number (replies would go into it).
-void open_missing_standard_descriptors() {
+// A standard descriptor the parent left closed is held by one end of a pipe, so
+// no descriptor the engine opens later can take its number (replies would go
+// into it). Input held so ends at once; output held so fails like a closed
+// reader and is discarded. No file is opened for this.
+void hold_missing_standard_descriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1) continue;
-    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    if (opened >= 0 && opened != fd) {
-      ::dup2(opened, fd);
-      ::close(opened);
+    int ends[2];
+    if (::pipe(ends) != 0) continue;
+    const int keep = fd == STDIN_FILENO ? ends[0] : ends[1];
+    ::close(fd == STDIN_FILENO ? ends[1] : ends[0]);
+    if (keep != fd) {
+      ::dup2(keep, fd);
+      ::close(keep);
     }
   }
 }
@@ -28,7 +33,7 @@ void open_missing_standard_descriptors() {
 int main() {
   // A closed stdout must fail writes, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
-  open_missing_standard_descriptors();
+  hold_missing_standard_descriptors();
   try {
     qm::init_process_pool(qm::default_pool_size());
   } catch (const std::exception& error) {

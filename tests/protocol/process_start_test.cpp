@@ -1,0 +1,92 @@
+// Start-up of the real binary with unusual standard descriptors and limits.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <string>
+
+namespace qm {
+namespace {
+
+struct EngineRun {
+  int status = -1;  // exit status, or -1 when killed by a signal
+  std::string output;
+};
+
+// Runs the engine with input on stdin; before exec the child applies setup (which
+// may close descriptors, drop privileges, set limits). stdout is captured unless
+// capture_output is false.
+EngineRun run_engine(const std::string& input, const std::function<void()>& setup, bool capture_output = true) {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::dup2(in[0], STDIN_FILENO);
+    if (capture_output) ::dup2(out[1], STDOUT_FILENO);
+    setup();
+    char* argv[] = {const_cast<char*>(QM_ENGINE_BINARY), nullptr};
+    ::execv(QM_ENGINE_BINARY, argv);
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  std::signal(SIGPIPE, SIG_IGN);
+  (void)!::write(in[1], input.data(), input.size());  // the engine may refuse to read
+  ::close(in[1]);
+  EngineRun run;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = ::read(out[0], chunk, sizeof chunk)) > 0) run.output.append(chunk, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+const std::string kTwoRequests = "{\"request\":1,\"command\":\"nope\"}\n{\"request\":2,\"command\":\"nope\"}\n";
+
+TEST(ProcessStart, WithoutStandardOutputTheEngineStillServesAndExitsZero) {
+  const EngineRun run = run_engine(kTwoRequests, [] { ::close(STDOUT_FILENO); }, false);
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ProcessStart, WithoutStandardInputTheEngineEndsAtOnceWithStatusZero) {
+  const EngineRun run = run_engine("", [] { ::close(STDIN_FILENO); });
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "");
+}
+
+TEST(ProcessStart, AServedRunEndsWithStatusZeroAndOneReplyPerLine) {
+  const EngineRun run = run_engine(kTwoRequests, [] {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output,
+            "{\"error\":\"Unknown command\",\"request\":1}\n{\"error\":\"Unknown command\",\"request\":2}\n");
+}
+
+TEST(ProcessStart, WhenWorkerThreadsCannotStartTheEngineExitsNonZeroWithoutServing) {
+  if (::access(QM_ENGINE_BINARY, X_OK) != 0) GTEST_SKIP() << "engine binary not found";
+  // An unprivileged user limited to one process cannot start any thread.
+  const EngineRun run = run_engine(kTwoRequests, [] {
+    const rlimit one{1, 1};
+    if (::setrlimit(RLIMIT_NPROC, &one) != 0) ::_exit(126);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+        ::setresuid(65534, 65534, 65534) != 0) {
+      ::_exit(126);
+    }
+  });
+  ASSERT_NE(run.status, 126) << "could not drop privileges";
+  if (run.status == 127) GTEST_SKIP() << "the unprivileged user cannot run the engine binary";
+  EXPECT_NE(run.status, 0);
+  EXPECT_EQ(run.output, "");
+}
+
+}  // namespace
+}  // namespace qm
