@@ -8,8 +8,9 @@
 #   -n ROUNDS       measured rounds per tree (default 5; medians reported)
 #   -e ENGINE       engine binary (default: the first ../build*/quillmarsh)
 #   -b INDEX_BENCH  the index_bench program (default: the first ../build*/bench/index_bench)
-#   -w WIDE_TREE    default /work/trees/wide (make_tree.py wide)
-#   -f FLAT_DIR     default /tmp/qm-scan-flat (made by scan_make_flat_dir.py when missing)
+#   -w WIDE_TREE    default /work/trees/wide (make_tree.py wide); "none" leaves it out
+#   -f FLAT_DIR     default /tmp/qm-scan-flat (made by scan_make_flat_dir.py when missing);
+#                   "none" leaves it out
 # Every engine scan includes hidden directories, as du, ncdu and gdu count them.
 set -euo pipefail
 
@@ -20,7 +21,7 @@ engine=""
 index_bench=""
 wide=/work/trees/wide
 flat=/tmp/qm-scan-flat
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while getopts "n:e:b:w:f:h" opt; do
   case $opt in
     n) rounds=$OPTARG ;;
@@ -44,7 +45,12 @@ first_executable() {
 [ -n "$engine" ] && [ -x "$engine" ] || { echo "engine binary not found: build quillmarsh or pass -e" >&2; exit 1; }
 engine=$(cd "$(dirname "$engine")" && pwd)/$(basename "$engine")
 
-[ -d "$flat" ] && [ -e "$flat.DONE" ] || python3 "$here/scan_make_flat_dir.py" "$flat" 1000000
+trees=()
+[ "$wide" = none ] || trees+=("$wide")
+if [ "$flat" != none ]; then
+  [ -d "$flat" ] && [ -e "$flat.DONE" ] || python3 "$here/scan_make_flat_dir.py" "$flat" 1000000
+  trees+=("$flat")
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/scan-vs-peers.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -56,7 +62,7 @@ summary {"command":"summary"}
 REQ
 
 client="python3 $(printf '%q' "$shared/engine_client.py")"
-for tree in "$wide" "$flat"; do
+for tree in "${trees[@]}"; do
   t=$(printf '%q' "$tree")
   args=(--cmd "walk fstatat 2t" "$work/walk -q -t 2 $t")
   command -v du >/dev/null && args+=(--cmd "du -s" "du -s $t")

@@ -41,7 +41,7 @@ struct ScanFilters {
 struct WalkLimits {
   std::uint64_t max_entries = Index::kMaxEntries;  // the table holds ids 0 .. max_entries - 1
   // Directories listed ahead of the merge at most (1: strictly one after another).
-  std::size_t window = 256;
+  std::size_t window = 128;
 };
 
 // Walk state of one scan. Entry 0 must already be in the index.

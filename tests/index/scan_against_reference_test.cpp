@@ -153,7 +153,7 @@ TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndLis
     for (const Rules& rules : rule_sets) {
       const Walked expected = reference_walk(tree.path(), rules);
       ASSERT_GT(expected.rows.size(), 10u);
-      for (const std::size_t window : {std::size_t{1}, std::size_t{5}, std::size_t{256}}) {
+      for (const std::size_t window : {std::size_t{1}, std::size_t{5}, std::size_t{128}}) {
         Index index;
         ScanArgs args = scan_args(tree.path(), rules.mode, rules.minimum);
         args.include_hidden = rules.include_hidden;
