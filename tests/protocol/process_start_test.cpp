@@ -10,6 +10,9 @@
 #include <csignal>
 #include <functional>
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace qm {
 namespace {
@@ -21,8 +24,15 @@ struct EngineRun {
 
 // Runs the engine with input on stdin; before exec the child applies setup (which
 // may close descriptors, drop privileges, set limits). stdout is captured unless
-// capture_output is false.
-EngineRun run_engine(const std::string& input, const std::function<void()>& setup, bool capture_output = true) {
+// capture_output is false. extra_env: "NAME=value" strings added to the environment.
+EngineRun run_engine(const std::string& input, const std::function<void()>& setup, bool capture_output = true,
+                     const std::vector<std::string>& extra_env = {}) {
+  // The extras come first: of two equal names, the first is the one read.
+  std::vector<std::string> env_strings(extra_env);
+  for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
@@ -32,7 +42,7 @@ EngineRun run_engine(const std::string& input, const std::function<void()>& setu
     if (capture_output) ::dup2(out[1], STDOUT_FILENO);
     setup();
     char* argv[] = {const_cast<char*>(QM_ENGINE_BINARY), nullptr};
-    ::execv(QM_ENGINE_BINARY, argv);
+    ::execve(QM_ENGINE_BINARY, argv, envp.data());
     ::_exit(127);
   }
   ::close(in[0]);
@@ -81,7 +91,7 @@ TEST(ProcessStart, WhenWorkerThreadsCannotStartTheEngineExitsNonZeroWithoutServi
         ::setresuid(65534, 65534, 65534) != 0) {
       ::_exit(126);
     }
-  });
+  }, true, {"ASAN_OPTIONS=detect_leaks=0"});  // the leak checker would need a thread too
   ASSERT_NE(run.status, 126) << "could not drop privileges";
   if (run.status == 127) GTEST_SKIP() << "the unprivileged user cannot run the engine binary";
   EXPECT_NE(run.status, 0);
