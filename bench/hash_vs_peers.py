@@ -108,7 +108,9 @@ def main():
         if shutil.which("jdupes"):
             commands["jdupes -r"] = lambda: {"jdupes -r": timed(["jdupes", "-r", "-q", a.dups])}
         if shutil.which("rmlint"):
-            commands["rmlint"] = lambda: {"rmlint": timed(["rmlint", "-T", "df", "-o", "fdupes:/dev/null", a.dups])}
+            # rmlint replaces its output file rather than writing into it: never point it at /dev/null.
+            rmlint_out = os.path.join(tempfile.mkdtemp(prefix="qm-rmlint-"), "out.txt")
+            commands["rmlint"] = lambda: {"rmlint": timed(["rmlint", "-T", "df", "-o", "fdupes:" + rmlint_out, a.dups])}
         if shutil.which("fdupes") and not a.skip_slow_peers:
             commands["fdupes -r"] = lambda: {"fdupes -r": timed(["fdupes", "-r", "-q", a.dups])}
 

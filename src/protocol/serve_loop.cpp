@@ -1,6 +1,8 @@
 #include "protocol/serve_loop.h"
 
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -16,6 +18,17 @@
 namespace qm {
 namespace {
 
+// A command that throws (running out of memory, say) fails alone; the engine keeps serving.
+CommandResult dispatch_guarded(Engine& engine, const Request& request) {
+  try {
+    return dispatch_command(engine, request);
+  } catch (const std::bad_alloc&) {
+    return CommandError{"Out of memory"};
+  } catch (const std::exception& error) {
+    return CommandError{std::string("Internal error: ") + error.what()};
+  }
+}
+
 // Decodes and runs one line and renders its reply into out (without the line feed).
 void serve_line(Engine& engine, std::string_view line, std::string& out) {
   std::variant<Request, DecodeError> decoded = decode_request(line);
@@ -24,7 +37,7 @@ void serve_line(Engine& engine, std::string_view line, std::string& out) {
     return;
   }
   const Request& request = std::get<Request>(decoded);
-  const CommandResult outcome = dispatch_command(engine, request);
+  const CommandResult outcome = dispatch_guarded(engine, request);
   if (outcome.ok()) {
     render_result_reply(request.request, outcome.value(), out);
   } else {
