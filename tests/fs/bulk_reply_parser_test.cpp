@@ -65,7 +65,7 @@ std::string patch_bytes(std::uint32_t v) {
 }
 
 // The record's bytes; its length word is the true length rounded up to 8,
-// unless the spec overrides it.
+// unless the record description overrides it.
 std::string encode(const RecordSpec& r) {
   std::string out(68, '\0');
   put32(out, 4, r.returned_common);
