@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/os_error.h"
+#include "common/unique_fd.h"
 #include "common/utf8.h"
 #include "fs/fast_reader.h"
 #include "fs/listing_hook.h"
@@ -30,23 +31,14 @@ constexpr std::size_t kReclenOffset = 16;
 constexpr std::size_t kTypeOffset = 18;
 constexpr std::size_t kNameOffset = 19;
 
-class DirectoryFd {
- public:
-  explicit DirectoryFd(const char* path) {
-    do {
-      fd_ = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-  }
-  ~DirectoryFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  DirectoryFd(const DirectoryFd&) = delete;
-  DirectoryFd& operator=(const DirectoryFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
+// Opens a directory for reading, retrying while interrupted.
+int open_directory(const char* path) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
 
 // The thread's getdents buffer, allocated once per thread and reused for every
 // directory. A nested listing on the same thread (only a hook could start one)
@@ -130,7 +122,7 @@ Result<std::uint64_t> read_fast(std::string_view path, Sink& sink) {
     c_path = long_path.c_str();
   }
 
-  const DirectoryFd dir(c_path);
+  const UniqueFd dir(open_directory(c_path));
   if (dir.get() < 0) return CommandError{last_os_error_text()};
   const DirentBuffer buffer;
   std::uint64_t skipped = 0;

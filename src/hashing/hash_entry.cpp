@@ -12,6 +12,7 @@
 
 #include "blake3.h"
 #include "common/os_error.h"
+#include "common/unique_fd.h"
 #include "fs/entry_metadata.h"
 #include "fs/stat_fields.h"
 #include "hashing/blake3_hex.h"
@@ -20,21 +21,6 @@
 
 namespace qm {
 namespace {
-
-// Closes the descriptor on every path out of hash_entry.
-class OpenFile {
- public:
-  explicit OpenFile(int fd) : fd_(fd) {}
-  ~OpenFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Page alignment lets the kernel copy whole pages into the buffer; a plain
 // malloc of 1 MiB sits 16 bytes past a page start, which made reads from a warm
@@ -141,12 +127,12 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
     if (auto cached = engine.hash_cache.lookup(key)) return std::move(*cached);
   }
 
-  const OpenFile file(::open(indexed->path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (file.fd() < 0) return CommandError{last_os_error_text()};
+  const UniqueFd file(::open(indexed->path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return CommandError{last_os_error_text()};
   if (const HashHooks* hooks = installed_hash_hooks(); hooks && hooks->after_open) hooks->after_open(indexed->path);
 
   struct stat before;
-  if (::fstat(file.fd(), &before) != 0) return CommandError{last_os_error_text()};
+  if (::fstat(file.get(), &before) != 0) return CommandError{last_os_error_text()};
   const struct timespec modified_before = stat_mtime(before);
   // Anything but the regular file that was indexed (a fifo or device now under the
   // name, even one that reuses the inode number) is refused before a byte is read.
@@ -159,12 +145,12 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
 
   blake3_hasher hasher;
   init_hasher(hasher);
-  auto hashed = mode == HashMode::Full ? hash_full(file.fd(), indexed->size, indexed->path, hasher)
-                                       : hash_sampled(file.fd(), indexed->size, hasher);
+  auto hashed = mode == HashMode::Full ? hash_full(file.get(), indexed->size, indexed->path, hasher)
+                                       : hash_sampled(file.get(), indexed->size, hasher);
   if (!hashed) return std::move(hashed).take_error();
 
   struct stat after;
-  if (::fstat(file.fd(), &after) != 0) return CommandError{last_os_error_text()};
+  if (::fstat(file.get(), &after) != 0) return CommandError{last_os_error_text()};
   const struct timespec modified_after = stat_mtime(after);
   if (static_cast<std::uint64_t>(after.st_size) != indexed->size || modified_after.tv_sec != modified_before.tv_sec ||
       modified_after.tv_nsec != modified_before.tv_nsec) {

@@ -6,21 +6,10 @@
 #include <cerrno>
 
 #include "common/os_error.h"
+#include "fs/stat_fields.h"
 
 namespace qm {
 namespace {
-
-constexpr std::uint32_t kDatalessFlag = 0x40000000;
-
-// File flags of an lstat result; Linux has no st_flags, so nothing is ever dataless there.
-std::uint32_t file_flags(const struct stat& st) {
-#if defined(__APPLE__)
-  return st.st_flags;
-#else
-  (void)st;
-  return 0;
-#endif
-}
 
 // The path without its last component; false when there is no parent ("/" or a bare name).
 bool parent_path(std::string& path) {
@@ -66,7 +55,7 @@ Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
   for (;;) {
     struct stat st;
     if (::lstat(current.c_str(), &st) != 0) return CommandError{last_os_error_text()};
-    if (S_ISLNK(st.st_mode) || (file_flags(st) & kDatalessFlag)) return CommandError{kPathChangedError};
+    if (S_ISLNK(st.st_mode) || (stat_file_flags(st) & kDatalessFlag)) return CommandError{kPathChangedError};
     if (!parent_path(current)) break;
   }
 
