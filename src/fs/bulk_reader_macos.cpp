@@ -10,6 +10,7 @@
 
 #include "common/os_error.h"
 #include "fs/bulk_reply_parser.h"
+#include "fs/directory_parts.h"
 #include "fs/fast_reader.h"
 #include "fs/listing_hook.h"
 
@@ -87,6 +88,45 @@ Result<CompactListing> read_directory_fast_compact(std::string_view path) {
   if (!skipped) return std::move(skipped).take_error();
   listing.skipped = *skipped;
   return listing;
+}
+
+PartedDirectory::PartedDirectory(std::string_view path) : path_(path) {
+  if (path_.find('\0') != std::string::npos) return;
+  do {
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0666);
+  } while (fd_ < 0 && errno == EINTR);
+}
+
+PartedDirectory::~PartedDirectory() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool PartedDirectory::read_part(RawPart& raw) {
+  static_assert(RawPart::kCapacity >= kBulkReplySize);
+  struct attrlist attributes = {};
+  attributes.bitmapcount = ATTR_BIT_MAP_COUNT;
+  attributes.commonattr = kBulkCommonRequested;
+  attributes.fileattr = kBulkFileRequested;
+  raw.filled = 0;
+  const int count = ::getattrlistbulk(fd_, &attributes, raw.bytes.get(), kBulkReplySize, 0);
+  if (count < 0) return false;
+  raw.filled = count;
+  if (count > 0 && first_part_) {
+    first_part_ = false;
+    run_listing_hook(path_);
+  }
+  return true;
+}
+
+void PartedDirectory::decode_part(const RawPart& raw, CompactListing& out) const {
+  // Entries are attributes already: decoding is parsing. A malformed reply
+  // counts as one error; the records before it stand.
+  auto skipped = parse_bulk_reply_compact(raw.bytes.get(), static_cast<std::uint32_t>(raw.filled), path_, out);
+  if (skipped) {
+    out.skipped += *skipped;
+  } else {
+    ++out.errors;
+  }
 }
 
 }  // namespace qm

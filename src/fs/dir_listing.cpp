@@ -8,10 +8,12 @@
 namespace qm {
 namespace {
 
-// Looked up on every call, so setting or clearing it takes effect at once.
-bool portable_reader_forced() { return std::getenv("QUILLMARSH_STANDARD_READDIR") != nullptr; }
+bool portable_reader_forced() { return standard_readdir_requested(); }
 
 }  // namespace
+
+// Looked up on every call, so setting or clearing it takes effect at once.
+bool standard_readdir_requested() { return std::getenv("QUILLMARSH_STANDARD_READDIR") != nullptr; }
 
 std::string join_path(std::string_view directory, std::string_view name) {
   std::string path;

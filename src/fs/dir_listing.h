@@ -45,6 +45,10 @@ struct CompactListing {
   }
 };
 
+// True while QUILLMARSH_STANDARD_READDIR is set: every listing goes through the
+// portable reader.
+bool standard_readdir_requested();
+
 // Same entries, order and counts as list_directory, in compact form.
 CompactListing list_directory_compact(std::string_view path);
 

@@ -16,6 +16,7 @@
 #include "common/os_error.h"
 #include "common/unique_fd.h"
 #include "common/utf8.h"
+#include "fs/directory_parts.h"
 #include "fs/fast_reader.h"
 #include "fs/listing_hook.h"
 #include "fs/stat_record.h"
@@ -214,6 +215,59 @@ Result<CompactListing> read_directory_fast_compact(std::string_view path) {
   if (!skipped) return std::move(skipped).take_error();
   listing.skipped = *skipped;
   return listing;
+}
+
+PartedDirectory::PartedDirectory(std::string_view path) : path_(path) {
+  if (path_.find('\0') != std::string::npos) return;
+  fd_ = open_directory(path_.c_str());
+}
+
+PartedDirectory::~PartedDirectory() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool PartedDirectory::read_part(RawPart& raw) {
+  raw.filled = 0;
+  long filled;
+  do {
+    filled = ::syscall(SYS_getdents64, fd_, raw.bytes.get(), RawPart::kCapacity);
+  } while (filled < 0 && errno == EINTR);
+  if (filled < 0) return false;
+  raw.filled = filled;
+  if (filled > 0 && first_part_) {
+    first_part_ = false;
+    run_listing_hook(path_);
+  }
+  return true;
+}
+
+void PartedDirectory::decode_part(const RawPart& raw, CompactListing& out) const {
+  const char* buffer = reinterpret_cast<const char*>(raw.bytes.get());
+  if (out.entries.empty()) {
+    const std::size_t records = count_records(buffer, raw.filled);
+    out.entries.reserve(records);
+    out.names.reserve(static_cast<std::size_t>(raw.filled) - records * kNameOffset);
+  }
+  for (long offset = 0; offset < raw.filled;) {
+    const char* record = buffer + offset;
+    offset += record_length(record);
+    const char* name = record + kNameOffset;
+    if (is_dot_or_dot_dot(name)) continue;
+    if (is_refused_type(static_cast<unsigned char>(record[kTypeOffset]))) {
+      ++out.skipped;
+      continue;
+    }
+    // A failed stat (the entry vanished, or cannot be examined) is skipped, as
+    // the portable reader counts it.
+    struct stat st;
+    if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
+      ++out.skipped;
+      continue;
+    }
+    const std::size_t name_offset = out.names.size();
+    append_name_text(out.names, std::string_view(name, std::strlen(name)));
+    if (!finish_listed_entry(out, name_offset, st)) ++out.skipped;
+  }
 }
 
 }  // namespace qm

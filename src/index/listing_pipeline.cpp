@@ -1,82 +1,257 @@
 #include "index/listing_pipeline.h"
 
-#include <system_error>
+#include <algorithm>
+#include <new>
 
 #include "common/thread_pool.h"
 
 namespace qm {
 
 // Hand-offs use atomics with wait/notify: a notify with nobody waiting costs no
-// system call, and the scan thread and the workers meet only at a slot's flag.
-ListingPipeline::ListingPipeline(std::size_t window)
-    : window_(window == 0 ? 1 : window), slots_(std::make_unique<Slot[]>(window_)) {
-  // The pool's maps block their caller, so a driver thread makes the call and
-  // the scan thread stays free to merge.
-  try {
-    driver_ = std::thread([this] {
-      ThreadPool& pool = process_pool();
-      // One long-running item per worker (run inline here if the pool has none).
-      pool.for_each_index(pool.size() == 0 ? 1 : pool.size(), [this](std::size_t) { work(); });
-    });
-  } catch (const std::system_error&) {
-    // No thread to spare: take() lists each directory itself, one after another.
-  }
+// system call. Workers meet at a slot's reading lock only while they share one
+// huge directory, and at the merge only through merge_requests_.
+ListingPipeline::ListingPipeline(ListingMerger& merger, std::size_t window, std::size_t parts_ahead)
+    : merger_(merger),
+      window_(window == 0 ? 1 : window),
+      parts_ahead_(static_cast<std::uint32_t>(std::clamp<std::size_t>(parts_ahead, 1, 1024))),
+      slots_(std::make_unique<Slot[]>(window_)),
+      portable_reader_(standard_readdir_requested()) {
+  for (std::size_t i = 0; i < window_; ++i) slots_[i].parts = std::make_unique<Part[]>(parts_ahead_);
 }
 
-ListingPipeline::~ListingPipeline() {
-  closing_.store(true);
+ListingPipeline::~ListingPipeline() = default;
+
+bool ListingPipeline::run() {
+  fill_slots();
+  if (pending_ == 0) return true;
+  ThreadPool& pool = process_pool();
+  // One long-running item per worker; with no workers the caller does it all.
+  pool.for_each_index(pool.size() == 0 ? 1 : pool.size(), [this](std::size_t) { work(); });
+  if (failure_) std::rethrow_exception(failure_);
+  return !stopped_by_merger_;
+}
+
+void ListingPipeline::wake_workers() {
   wake_.fetch_add(1);
   wake_.notify_all();
-  if (driver_.joinable()) driver_.join();
 }
 
-void ListingPipeline::publish() {
-  if (published_.load(std::memory_order_relaxed) == pending_) return;
-  published_.store(pending_, std::memory_order_release);
-  wake_.fetch_add(1);
-  wake_.notify_all();
-}
-
-ListingPipeline::Taken ListingPipeline::take() {
-  Slot& slot = slots_[taken_ % window_];
-  if (!driver_.joinable()) {
-    slot.listing = list_directory_compact(slot.path);
-    slot.listed.store(true, std::memory_order_relaxed);
-  }
-  slot.listed.wait(false, std::memory_order_acquire);
-  // Reset before the slot can be submitted into again; no worker touches it
-  // until then.
-  slot.listed.store(false, std::memory_order_relaxed);
-  ++taken_;
-  return {slot.path, slot.listing};
+void ListingPipeline::stop_workers() {
+  stopping_.store(true);
+  wake_workers();
 }
 
 void ListingPipeline::work() {
+  RawPart raw;  // this worker's read buffer for every directory it reads
   for (;;) {
-    // Read the wake counter before looking for work, so a publish that comes
+    // Read the wake counter before looking for work, so news that comes
     // after the look is never slept through.
     const std::uint32_t wake = wake_.load();
-    if (closing_.load()) return;  // what is still queued is not wanted any more
+    if (stopping_.load()) return;
+    if (help_shared_directory(raw)) continue;
     std::uint64_t next = next_to_list_.load();
     if (next >= published_.load(std::memory_order_acquire)) {
       wake_.wait(wake);
       continue;
     }
     if (!next_to_list_.compare_exchange_weak(next, next + 1)) continue;
-    // The slot is this worker's alone until it is marked listed: the scan thread
-    // neither reads it before then nor submits into it before taking it back.
-    Slot& slot = slots_[next % window_];
-    try {
-      slot.listing = list_directory_compact(slot.path);
-    } catch (...) {
-      // Out of memory for this one listing: count the directory as unreadable
-      // rather than leave the scan thread waiting for it.
-      slot.listing = CompactListing{};
-      slot.listing.errors = 1;
-    }
-    slot.listed.store(true, std::memory_order_release);
-    slot.listed.notify_one();
+    start_directory(next, raw);
   }
+}
+
+void ListingPipeline::finish_part(Part& part, PartState state) {
+  part.state.store(state, std::memory_order_release);
+  request_merge();
+}
+
+void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw) {
+  Slot& slot = slots_[number % window_];
+  Part& first = slot.parts[0];
+  const bool portable = portable_reader_;
+  bool opened = false;
+  {
+    const std::lock_guard lock(slot.reading);
+    slot.number = number;
+    slot.shared = false;
+    slot.parts_read = 0;
+    if (!portable) {
+      slot.directory.emplace(slot.path);
+      opened = slot.directory->is_open();
+      if (opened) {
+        slot.finished = false;
+      } else {
+        slot.directory.reset();
+      }
+    }
+  }
+  if (opened) {
+    read_parts(number, raw);
+    return;
+  }
+  if (portable) {
+    // The portable reader reads the whole directory as one part.
+    try {
+      first.listing = list_directory_compact(slot.path);
+    } catch (const std::bad_alloc&) {
+      first.listing = CompactListing{};
+      first.listing.errors = 1;
+    }
+  } else {
+    first.listing.errors = 1;  // cannot be opened: one error, no entries
+  }
+  finish_part(first, kLast);
+}
+
+std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
+  Slot& slot = slots_[number % window_];
+  std::size_t done = 0;
+  for (;;) {
+    Part* part;
+    const PartedDirectory* directory;
+    bool last = false;
+    {
+      const std::lock_guard lock(slot.reading);
+      if (slot.number != number || slot.finished) return done;
+      const std::uint32_t sequence = slot.parts_read;
+      if (sequence - slot.parts_merged.load() >= parts_ahead_) {
+        // Every part is in use: whoever merges the next one wakes the readers
+        // (looking again after asking, so a merge in between is not missed),
+        // and a shared directory is where they look for it.
+        slot.room_wanted.store(true);
+        if (sequence - slot.parts_merged.load() >= parts_ahead_) {
+          if (!slot.shared) share(slot, number);
+          return done;
+        }
+      }
+      ++slot.parts_read;
+      part = &slot.parts[sequence % parts_ahead_];
+      directory = &*slot.directory;
+      const bool read = slot.directory->read_part(raw);
+      if (!read || raw.filled == 0) {
+        last = true;
+        slot.finished = true;
+        if (!read) part->listing.errors = 1;  // the parts before stand
+        if (slot.shared) {
+          // Helpers may still be decoding earlier parts through the
+          // descriptor: the merge closes it once it is past every part.
+          drop_shared(number);
+        } else {
+          slot.directory.reset();  // every part was this thread's, all decoded
+        }
+      } else if (sequence == 1 && !slot.shared) {
+        share(slot, number);  // more than one part: idle workers decode the rest alongside
+      }
+    }
+    if (!last) {
+      try {
+        directory->decode_part(raw, part->listing);
+      } catch (const std::bad_alloc&) {
+        part->listing = CompactListing{};
+        part->listing.errors = 1;
+      }
+    }
+    ++done;
+    finish_part(*part, last ? kLast : kReady);
+    if (last) return done;
+  }
+}
+
+void ListingPipeline::share(Slot& slot, std::uint64_t number) {
+  slot.shared = true;
+  {
+    const std::lock_guard lock(shared_lock_);
+    shared_.push_back(number);
+    shared_count_.store(shared_.size());
+  }
+  wake_workers();
+}
+
+void ListingPipeline::drop_shared(std::uint64_t number) {
+  const std::lock_guard lock(shared_lock_);
+  shared_.erase(std::remove(shared_.begin(), shared_.end(), number), shared_.end());
+  shared_count_.store(shared_.size());
+}
+
+bool ListingPipeline::help_shared_directory(RawPart& raw) {
+  if (shared_count_.load() == 0) return false;
+  std::vector<std::uint64_t> candidates;
+  {
+    const std::lock_guard lock(shared_lock_);
+    candidates = shared_;
+  }
+  // Oldest first: the merge waits for it before any other.
+  for (const std::uint64_t number : candidates) {
+    if (read_parts(number, raw) > 0) return true;
+  }
+  return false;
+}
+
+void ListingPipeline::request_merge() {
+  if (merge_requests_.fetch_add(1) != 0) return;  // the merger now will see this part
+  for (;;) {
+    const std::uint64_t seen = merge_requests_.load();
+    try {
+      merge_ready();
+    } catch (...) {
+      {
+        const std::lock_guard lock(failure_lock_);
+        if (!failure_) failure_ = std::current_exception();
+      }
+      stop_workers();
+    }
+    if (merge_requests_.fetch_sub(seen) == seen) return;
+  }
+}
+
+void ListingPipeline::merge_ready() {
+  bool wake = false;
+  while (!stopping_.load(std::memory_order_relaxed)) {
+    if (taken_ == pending_) {
+      // Nothing listed or being listed: the walk is over.
+      stop_workers();
+      return;
+    }
+    Slot& slot = slots_[taken_ % window_];
+    const std::uint32_t sequence = slot.parts_merged.load(std::memory_order_relaxed);
+    Part& part = slot.parts[sequence % parts_ahead_];
+    const std::uint8_t state = part.state.load(std::memory_order_acquire);
+    if (state == kEmpty) break;
+    const bool last = state == kLast;
+    if (!merger_.merge_part(slot.path, part.listing, last)) {
+      stopped_by_merger_ = true;
+      stop_workers();
+      return;
+    }
+    part.listing = CompactListing{};  // merged: its memory goes back now
+    part.state.store(kEmpty, std::memory_order_relaxed);
+    slot.parts_merged.store(sequence + 1);
+    if (slot.room_wanted.exchange(false)) wake = true;
+    if (last) {
+      {
+        const std::lock_guard lock(slot.reading);
+        slot.directory.reset();
+      }
+      ++taken_;
+    }
+    // Directories found in this part go out now, even while the rest of a
+    // huge directory is still being merged.
+    const std::uint64_t before = pending_;
+    fill_slots();
+    if (pending_ != before) wake = true;
+  }
+  if (wake) wake_workers();
+}
+
+void ListingPipeline::fill_slots() {
+  while (pending_ - taken_ < window_) {
+    Slot& slot = slots_[pending_ % window_];
+    slot.path.clear();
+    if (!merger_.next_directory(slot.path)) break;
+    slot.parts_merged.store(0, std::memory_order_relaxed);
+    slot.room_wanted.store(false, std::memory_order_relaxed);
+    ++pending_;
+  }
+  published_.store(pending_, std::memory_order_release);
 }
 
 }  // namespace qm

@@ -1,69 +1,115 @@
 #pragma once
-// Lists directories on the process pool ahead of the merge. The scan submits
-// directories in queue order and takes their listings back in the same order,
-// so ids follow the merge order exactly; meanwhile the workers keep listing the
-// directories after the one being merged, and one slow directory holds back
-// only its own listing, not a whole batch.
+// Lists directories on the process pool and merges their listings in queue
+// order, so ids follow the merge order exactly.
+//
+// Every pool worker both lists and merges: whichever worker finishes the part
+// the merge waits for goes on to merge everything that is ready, so no thread
+// sits between the workers and the index, and no thread is woken per
+// directory. Directories are read a buffer-full (a "part") at a time; once a
+// directory turns out to have more than one part, idle workers help decode it,
+// and each part is merged and freed as soon as its turn comes, so a huge
+// directory is neither listed by one thread nor held whole beside the index.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "fs/dir_listing.h"
+#include "fs/directory_parts.h"
 
 namespace qm {
 
+// What the pipeline merges into. Calls come one at a time, from any worker.
+class ListingMerger {
+ public:
+  virtual ~ListingMerger() = default;
+  // Writes the path of the next queued directory into path (an emptied,
+  // reused buffer); false when none is queued now.
+  virtual bool next_directory(std::string& path) = 0;
+  // Merges one part of the oldest directory not yet merged (path: the path
+  // next_directory gave for it). last: the directory's final part. False stops
+  // the walk.
+  virtual bool merge_part(const std::string& path, const CompactListing& part, bool last) = 0;
+};
+
 class ListingPipeline {
  public:
-  // window: how many directories may be submitted and not yet taken back.
-  explicit ListingPipeline(std::size_t window);
+  // window: directories listed ahead of the merge at most. parts_ahead: parts
+  // of one directory read ahead of its merge at most.
+  ListingPipeline(ListingMerger& merger, std::size_t window, std::size_t parts_ahead);
   ~ListingPipeline();
   ListingPipeline(const ListingPipeline&) = delete;
   ListingPipeline& operator=(const ListingPipeline&) = delete;
 
-  // True when another directory may be submitted now.
-  bool has_room() const { return pending_ - taken_ < window_; }
-
-  // Queues the next directory; fill_path(std::string&) writes its path into the
-  // slot's buffer, so path buffers are reused from one lap to the next. Workers
-  // see it after the next publish().
-  template <class FillPath>
-  void submit(FillPath&& fill_path) {
-    Slot& slot = slots_[pending_ % window_];
-    slot.path.clear();
-    fill_path(slot.path);
-    ++pending_;
-  }
-  // Hands everything submitted so far to the workers.
-  void publish();
-
-  // Waits for the oldest directory not yet taken (it must have been published)
-  // and lends out its path and listing until its slot is submitted into again.
-  struct Taken {
-    const std::string& path;
-    CompactListing& listing;
-  };
-  Taken take();
+  // Lists and merges until the merger has no directory left or stops the walk.
+  // False when the merger stopped it; an exception thrown by the merger is
+  // rethrown here.
+  bool run();
 
  private:
-  struct Slot {
-    std::string path;
+  enum PartState : std::uint8_t { kEmpty, kReady, kLast };
+  struct Part {
     CompactListing listing;
-    std::atomic<bool> listed{false};
+    std::atomic<std::uint8_t> state{kEmpty};
+  };
+  struct Slot {
+    std::string path;  // written by the merge before publishing, read by the lister
+    std::unique_ptr<Part[]> parts;
+    std::atomic<std::uint32_t> parts_merged{0};  // written by the merge
+    std::atomic<bool> room_wanted{false};        // a reader found every part in use
+
+    std::mutex reading;  // guards what follows; one reader at a time
+    std::uint64_t number = 0;  // the directory in the slot now
+    bool finished = true;      // its end has been read (or it failed)
+    bool shared = false;
+    std::uint32_t parts_read = 0;
+    std::optional<PartedDirectory> directory;
   };
 
   void work();
+  void start_directory(std::uint64_t number, RawPart& raw);
+  // Reads and decodes parts of the directory number while it has room; the count of parts done.
+  std::size_t read_parts(std::uint64_t number, RawPart& raw);
+  bool help_shared_directory(RawPart& raw);
+  void share(Slot& slot, std::uint64_t number);  // caller holds slot.reading
+  void drop_shared(std::uint64_t number);
+  void finish_part(Part& part, PartState state);
 
+  // Merging: whoever asks while nobody merges becomes the merger, and merges
+  // until no request is left unserved.
+  void request_merge();
+  void merge_ready();
+  void fill_slots();
+  void stop_workers();
+  void wake_workers();
+
+  ListingMerger& merger_;
   std::size_t window_;
+  std::uint32_t parts_ahead_;
   std::unique_ptr<Slot[]> slots_;
-  std::uint64_t pending_ = 0;  // submitted by the scan thread, published or not
-  std::uint64_t taken_ = 0;    // scan thread only
+  const bool portable_reader_;  // QUILLMARSH_STANDARD_READDIR, read once per walk
+
+  // Merge state: touched only by the current merger.
+  std::uint64_t pending_ = 0;  // directories submitted
+  std::uint64_t taken_ = 0;    // directories merged to the end
+  std::atomic<std::uint64_t> merge_requests_{0};
+
   std::atomic<std::uint64_t> published_{0};
   std::atomic<std::uint64_t> next_to_list_{0};
-  std::atomic<bool> closing_{false};
+  std::atomic<bool> stopping_{false};
   std::atomic<std::uint32_t> wake_{0};  // bumped whenever idle workers may have something to do
-  std::thread driver_;                  // hands the pool one long-running item per worker
+
+  std::mutex shared_lock_;
+  std::vector<std::uint64_t> shared_;  // directories with more than one part still being read
+  std::atomic<std::size_t> shared_count_{0};
+
+  bool stopped_by_merger_ = false;
+  std::mutex failure_lock_;
+  std::exception_ptr failure_;
 };
 
 }  // namespace qm

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/saturating.h"
-#include "index/listing_pipeline.h"
 #include "index/progress_event.h"
 #include "protocol/json_writer.h"
 
@@ -182,35 +181,35 @@ void ScanWalk::maybe_write_progress(std::string_view last_merged_path) {
 }
 
 Result<bool> ScanWalk::run() {
-  ListingPipeline pipeline(limits_.window);
-  std::size_t next_to_submit = 0;  // position in queue_
-  while (queue_head_ < queue_.size()) {
-    // Keep the workers fed: every queued directory the window allows goes out now.
-    while (next_to_submit < queue_.size() && pipeline.has_room()) {
-      const EntryId dir = queue_[next_to_submit++];
-      pipeline.submit([&](std::string& path) {
-        index_.append_entry_path(dir, path);
-        if (listing_root_differs_) path.replace(0, index_.root.size(), listing_root_);
-      });
-    }
-    pipeline.publish();
-    const EntryId dir = queue_[queue_head_++];
-    const ListingPipeline::Taken taken = pipeline.take();
-    std::string_view dir_path = taken.path;
-    if (listing_root_differs_) {
-      text_path_.clear();
-      index_.append_entry_path(dir, text_path_);
-      dir_path = text_path_;
-    }
-    if (!merge_listing(dir, dir_path, taken.listing)) return CommandError{kIndexFullError};
-    taken.listing = CompactListing{};  // merged: its memory goes back now
-    maybe_write_progress(dir_path);
-    // Drop the merged front now and then, so the queue holds only what waits.
-    if (queue_head_ >= 4096 && queue_head_ * 2 >= queue_.size()) {
-      queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_));
-      next_to_submit -= queue_head_;
-      queue_head_ = 0;
-    }
+  ListingPipeline pipeline(*this, limits_.window, limits_.parts_ahead);
+  if (!pipeline.run()) return CommandError{kIndexFullError};
+  return true;
+}
+
+bool ScanWalk::next_directory(std::string& path) {
+  if (next_to_submit_ >= queue_.size()) return false;
+  index_.append_entry_path(queue_[next_to_submit_++], path);
+  if (listing_root_differs_) path.replace(0, index_.root.size(), listing_root_);
+  return true;
+}
+
+bool ScanWalk::merge_part(const std::string& path, const CompactListing& part, bool last) {
+  const EntryId dir = queue_[queue_head_];
+  std::string_view dir_path = path;
+  if (listing_root_differs_) {
+    text_path_.clear();
+    index_.append_entry_path(dir, text_path_);
+    dir_path = text_path_;
+  }
+  if (!merge_listing(dir, dir_path, part)) return false;
+  maybe_write_progress(dir_path);
+  if (!last) return true;
+  ++queue_head_;
+  // Drop the merged front now and then, so the queue holds only what waits.
+  if (queue_head_ >= 4096 && queue_head_ * 2 >= queue_.size()) {
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queue_head_));
+    next_to_submit_ -= queue_head_;
+    queue_head_ = 0;
   }
   return true;
 }

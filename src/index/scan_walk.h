@@ -11,6 +11,7 @@
 #include "fs/dir_listing.h"
 #include "index/identity_set.h"
 #include "index/index.h"
+#include "index/listing_pipeline.h"
 #include "index/path_components.h"
 
 namespace qm {
@@ -42,10 +43,12 @@ struct WalkLimits {
   std::uint64_t max_entries = Index::kMaxEntries;  // the table holds ids 0 .. max_entries - 1
   // Directories listed ahead of the merge at most (1: strictly one after another).
   std::size_t window = 128;
+  // Parts (buffer-fulls) of one directory read ahead of its merge at most.
+  std::size_t parts_ahead = 8;
 };
 
 // Walk state of one scan. Entry 0 must already be in the index.
-class ScanWalk {
+class ScanWalk : private ListingMerger {
  public:
   using Clock = std::chrono::steady_clock;
 
@@ -72,6 +75,10 @@ class ScanWalk {
     std::string name;  // its last component
   };
 
+  // The pipeline's side: queued directories out, listed parts in.
+  bool next_directory(std::string& path) override;
+  bool merge_part(const std::string& path, const CompactListing& part, bool last) override;
+
   bool device_allowed(std::uint64_t device) const;
   // The names excluded by path among this directory's children.
   void find_excluded_children(std::string_view dir_path);
@@ -93,6 +100,7 @@ class ScanWalk {
   IdentitySet seen_hardlinks_;
   std::vector<EntryId> queue_;  // directories in id order; merged up to queue_head_
   std::size_t queue_head_ = 0;
+  std::size_t next_to_submit_ = 0;  // position in queue_ of the next directory to list
 
   std::vector<ExcludedChild> excluded_children_;
   std::vector<std::string_view> excluded_here_;  // names excluded in the listing being merged

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <deque>
 #include <random>
 #include <set>
@@ -170,6 +171,62 @@ TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndLis
           ASSERT_EQ(actual.rows[id], expected.rows[id]) << "id " << id << " " << expected.rows[id].name;
         }
       }
+    }
+  }
+}
+
+// Directories too big for one read are read in parts, decoded by several
+// workers and merged part by part; subdirectories met in an early part are
+// listed while later parts are still being read. None of that may show.
+void make_tree_with_huge_directories(const TempDir& tree) {
+  // Long names make few records per read, so each big directory spans several.
+  const std::string padding(60, 'p');
+  for (int i = 0; i < 2500; ++i) {
+    tree.write_file("huge/file-" + std::to_string(i) + padding, std::string(i % 7, 'x'));
+    if (i % 125 == 0) tree.write_file("huge/sub" + std::to_string(i) + padding + "/inner", "12345");
+    if (i % 500 == 0) tree.make_dir("huge/.hidden" + std::to_string(i));
+  }
+  for (int i = 0; i < 1500; ++i) tree.write_file("other/deeper/f" + std::to_string(i) + padding, "ab");
+  tree.write_file("small/one", "1");
+  ::link((tree / ("huge/file-3" + padding)).c_str(), (tree / "small/link-to-huge").c_str());
+  tree.make_symlink("huge/symlink", tree / "small");
+}
+
+TEST(ScanAgainstReference, HugeDirectoriesReadInPartsGiveTheSequentialResult) {
+  TempDir tree;
+  make_tree_with_huge_directories(tree);
+  const Rules rules{"analysis", 204800, false};
+  const Walked expected = reference_walk(tree.path(), rules);
+  ASSERT_GT(expected.rows.size(), 4000u);
+  struct Setting {
+    std::size_t window;
+    std::size_t parts_ahead;
+    bool portable_reader;  // QUILLMARSH_STANDARD_READDIR set: whole listings, no parts
+  };
+  std::vector<Setting> settings{{128, 8, true}, {1, 8, true}};
+  for (const std::size_t window : {std::size_t{1}, std::size_t{3}, std::size_t{128}}) {
+    for (const std::size_t parts_ahead : {std::size_t{1}, std::size_t{2}, std::size_t{8}}) {
+      settings.push_back({window, parts_ahead, false});
+    }
+  }
+  for (const Setting& setting : settings) {
+    if (setting.portable_reader) ::setenv("QUILLMARSH_STANDARD_READDIR", "1", 1);
+    Index index;
+    WalkLimits limits;
+    limits.window = setting.window;
+    limits.parts_ahead = setting.parts_ahead;
+    const bool scanned = run_scan(index, scan_args(tree.path()), 1, limits).ok();
+    ::unsetenv("QUILLMARSH_STANDARD_READDIR");
+    ASSERT_TRUE(scanned);
+    const Walked actual = rows_of(index);
+    SCOPED_TRACE("window " + std::to_string(setting.window) + ", parts ahead " +
+                 std::to_string(setting.parts_ahead) + (setting.portable_reader ? ", portable reader" : ""));
+    EXPECT_EQ(actual.seen, expected.seen);
+    EXPECT_EQ(actual.skipped, expected.skipped);
+    EXPECT_EQ(actual.errors, expected.errors);
+    ASSERT_EQ(actual.rows.size(), expected.rows.size());
+    for (std::size_t id = 0; id < actual.rows.size(); ++id) {
+      ASSERT_EQ(actual.rows[id], expected.rows[id]) << "id " << id << " " << expected.rows[id].name;
     }
   }
 }

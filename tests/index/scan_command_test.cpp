@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -332,6 +333,33 @@ TEST(Scan, StopsAtTheIdLimitAndKeepsWhatItAddedWithoutTotals) {
   EXPECT_EQ(engine.index.generation, 2u);
   EXPECT_EQ(engine.index.elapsed_ms, 4242u);
   EXPECT_EQ(engine.index.entry(0).size, 0u);  // no subtree totals
+}
+
+std::size_t open_descriptors() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+TEST(Scan, StoppingInsideADirectoryReadInPartsLeavesNoDescriptorOpen) {
+  TempDir tree;
+  const std::string padding(100, 'p');
+  for (int i = 0; i < 3000; ++i) tree.write_file("big/" + std::to_string(i) + padding, "");
+  const std::size_t before = open_descriptors();
+  for (const std::uint64_t limit : {5u, 1000u, 2500u}) {
+    Index index;
+    WalkLimits limits;
+    limits.max_entries = limit;
+    limits.parts_ahead = 2;
+    const CommandResult result = run_scan(index, scan_args(tree.path()), 1, limits);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error(), "Index exceeds addressable memory");
+    EXPECT_EQ(index.count(), limit);
+    EXPECT_EQ(open_descriptors(), before) << "limit " << limit;
+  }
 }
 
 // A chain of directories with long names, made and removed relative to each

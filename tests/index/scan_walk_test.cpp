@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -201,6 +202,54 @@ TEST(ScanWhileChanging, ATreeChurnedByAnotherThreadIsScannedConsistentlyAndTheEn
   EXPECT_EQ(number(*settled, "errors"), 0u);
   EXPECT_EQ(number(*settled, "skipped"), 0u);
   EXPECT_EQ(engine.index.entry(0).size, 30u * 10u * 4u);
+}
+
+TEST(ScanWhileChanging, AHugeDirectoryChurnedWhileReadInPartsIsScannedConsistently) {
+  TempDir tree;
+  const std::string padding(80, 'p');
+  for (int f = 0; f < 3000; ++f) tree.write_file("big/f" + std::to_string(f) + padding, "data");
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    std::mt19937 random(5);
+    while (!stop.load()) {
+      const std::string victim = tree / ("big/f" + std::to_string(random() % 3000) + padding);
+      const std::string extra = tree / ("big/extra" + std::to_string(random() % 50));
+      switch (random() % 4) {
+        case 0: ::unlink(victim.c_str()); break;
+        case 1: ::close(::open(victim.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)); break;
+        case 2: ::mkdir(extra.c_str(), 0755); break;
+        default: ::rmdir(extra.c_str()); break;
+      }
+    }
+  });
+  Engine engine;
+  for (int round = 0; round < 10; ++round) {
+    WalkLimits limits;
+    limits.parts_ahead = 1 + static_cast<std::size_t>(round % 3);
+    const CommandResult result = run_scan(engine.index, scan_args(tree.path()), 1, limits);
+    ASSERT_TRUE(result.ok()) << result.error();
+    const Index& index = engine.index;
+    std::uint64_t file_bytes = 0;
+    for (EntryId id = 1; id < index.count(); ++id) {
+      ASSERT_LT(index.entry(id).parent, id);
+      ASSERT_TRUE(index.entry(index.entry(id).parent).directory());
+      if (!index.entry(id).directory()) file_bytes += index.entry(id).size;
+    }
+    EXPECT_EQ(index.entry(0).size, file_bytes);
+  }
+  stop = true;
+  churn.join();
+  // Once the tree is still, a scan sees exactly what is there.
+  std::uint64_t present = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(tree / "big")) {
+    (void)entry;
+    ++present;
+  }
+  const CommandResult settled = run_scan(engine.index, scan_args(tree.path()), 2, WalkLimits{});
+  ASSERT_TRUE(settled.ok());
+  EXPECT_EQ(number(*settled, "errors"), 0u);
+  EXPECT_EQ(number(*settled, "retained"), 2 + present);
+  EXPECT_TRUE(summary_command(engine).ok());
 }
 
 // A mount made for one test and detached when it ends.
