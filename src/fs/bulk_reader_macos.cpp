@@ -90,43 +90,24 @@ Result<CompactListing> read_directory_fast_compact(std::string_view path) {
   return listing;
 }
 
-PartedDirectory::PartedDirectory(std::string_view path) : path_(path) {
-  if (path_.find('\0') != std::string::npos) return;
-  do {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0666);
-  } while (fd_ < 0 && errno == EINTR);
-}
+// Here a directory is one part: the bulk reader hands a directory with a name
+// that is not text to the portable reader as a whole, which cannot be done
+// once some of its parts have been merged.
+PartedDirectory::PartedDirectory(std::string_view path) : path_(path) {}
 
-PartedDirectory::~PartedDirectory() {
-  if (fd_ >= 0) ::close(fd_);
-}
+PartedDirectory::~PartedDirectory() = default;
+
+bool PartedDirectory::is_open() const { return true; }  // a failed open is counted in the listing
 
 bool PartedDirectory::read_part(RawPart& raw) {
-  static_assert(RawPart::kCapacity >= kBulkReplySize);
-  struct attrlist attributes = {};
-  attributes.bitmapcount = ATTR_BIT_MAP_COUNT;
-  attributes.commonattr = kBulkCommonRequested;
-  attributes.fileattr = kBulkFileRequested;
   raw.filled = 0;
-  const int count = ::getattrlistbulk(fd_, &attributes, raw.bytes.get(), kBulkReplySize, 0);
-  if (count < 0) return false;
-  raw.filled = count;
-  if (count > 0 && first_part_) {
-    first_part_ = false;
-    run_listing_hook(path_);
-  }
+  if (!first_part_) return true;
+  first_part_ = false;
+  raw.listed = list_directory_compact(path_);
+  raw.filled = 1;
   return true;
 }
 
-void PartedDirectory::decode_part(const RawPart& raw, CompactListing& out) const {
-  // Entries are attributes already: decoding is parsing. A malformed reply
-  // counts as one error; the records before it stand.
-  auto skipped = parse_bulk_reply_compact(raw.bytes.get(), static_cast<std::uint32_t>(raw.filled), path_, out);
-  if (skipped) {
-    out.skipped += *skipped;
-  } else {
-    ++out.errors;
-  }
-}
+void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const { out = std::move(raw.listed); }
 
 }  // namespace qm

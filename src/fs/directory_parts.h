@@ -14,11 +14,12 @@
 
 namespace qm {
 
-// The raw records of one part, as the platform's bulk read left them.
+// The raw records of one part, as the platform's read left them.
 struct RawPart {
   static constexpr std::size_t kCapacity = 65536;
   std::unique_ptr<unsigned char[]> bytes = std::make_unique<unsigned char[]>(kCapacity);
-  long filled = 0;  // what the read returned: bytes on Linux, records on macOS
+  long filled = 0;        // what the read returned (0: the end)
+  CompactListing listed;  // where a platform lists a directory whole, its listing
 };
 
 class PartedDirectory {
@@ -30,7 +31,7 @@ class PartedDirectory {
   PartedDirectory(const PartedDirectory&) = delete;
   PartedDirectory& operator=(const PartedDirectory&) = delete;
 
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const;
 
   // Reads the next part into raw: true with raw.filled > 0 for a part, true
   // with 0 at the end, false when the read failed (one error; the parts read
@@ -39,12 +40,12 @@ class PartedDirectory {
   bool read_part(RawPart& raw);
 
   // Appends the admitted entries of one part to out and counts the rest in
-  // out.skipped; a record that cannot be decoded counts in out.errors. Several
-  // threads may decode parts of the same directory at once.
-  void decode_part(const RawPart& raw, CompactListing& out) const;
+  // out.skipped. Several threads may decode parts of the same directory at
+  // once, each with its own raw part.
+  void decode_part(RawPart& raw, CompactListing& out) const;
 
  private:
-  int fd_ = -1;
+  [[maybe_unused]] int fd_ = -1;  // unused where directories are listed whole
   std::string path_;  // for the listing hook
   bool first_part_ = true;
 };

@@ -226,6 +226,8 @@ PartedDirectory::~PartedDirectory() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool PartedDirectory::is_open() const { return fd_ >= 0; }
+
 bool PartedDirectory::read_part(RawPart& raw) {
   raw.filled = 0;
   long filled;
@@ -241,7 +243,7 @@ bool PartedDirectory::read_part(RawPart& raw) {
   return true;
 }
 
-void PartedDirectory::decode_part(const RawPart& raw, CompactListing& out) const {
+void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const {
   const char* buffer = reinterpret_cast<const char*>(raw.bytes.get());
   if (out.entries.empty()) {
     const std::size_t records = count_records(buffer, raw.filled);
