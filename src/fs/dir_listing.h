@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,14 +35,29 @@ struct ListedEntry {
   bool directory = false;
 };
 
+// The bytes of a name that is not valid UTF-8, for the entry at `entry` in a
+// listing: its text form has U+FFFD in their place and cannot be opened.
+struct RawName {
+  std::uint32_t entry = 0;
+  std::string bytes;
+};
+
 struct CompactListing {
   std::string names;  // names as text (invalid UTF-8 already replaced), back to back
   std::vector<ListedEntry> entries;
+  std::vector<RawName> raw_names;  // in entry order; empty unless a name is not text
   std::uint64_t errors = 0;
   std::uint64_t skipped = 0;
 
   std::string_view name(const ListedEntry& entry) const {
     return std::string_view(names).substr(entry.name_offset, entry.name_length);
+  }
+  // The name as the file system has it, for paths handed to the system.
+  std::string_view os_name(std::size_t index) const {
+    const auto raw = std::lower_bound(raw_names.begin(), raw_names.end(), index,
+                                      [](const RawName& r, std::size_t at) { return r.entry < at; });
+    if (raw != raw_names.end() && raw->entry == index) return raw->bytes;
+    return name(entries[index]);
   }
 };
 

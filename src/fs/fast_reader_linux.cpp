@@ -174,11 +174,7 @@ struct CompactSink {
     out.entries.reserve(records);
     out.names.reserve(name_bytes);
   }
-  bool add(std::string_view name, const struct stat& st) {
-    const std::size_t offset = out.names.size();
-    append_name_text(out.names, name);
-    return finish_listed_entry(out, offset, st);
-  }
+  bool add(std::string_view name, const struct stat& st) { return add_listed_entry(out, name, st); }
 };
 
 struct MetadataSink {
@@ -266,9 +262,7 @@ void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const {
       ++out.skipped;
       continue;
     }
-    const std::size_t name_offset = out.names.size();
-    append_name_text(out.names, std::string_view(name, std::strlen(name)));
-    if (!finish_listed_entry(out, name_offset, st)) ++out.skipped;
+    if (!add_listed_entry(out, std::string_view(name, std::strlen(name)), st)) ++out.skipped;
   }
 }
 

@@ -71,9 +71,7 @@ CompactListing list_directory_compact_portable(std::string_view path) {
       ++listing.skipped;
       return;
     }
-    const std::size_t offset = listing.names.size();
-    append_lossy_utf8(listing.names, name);
-    if (!finish_listed_entry(listing, offset, st)) ++listing.skipped;
+    if (!add_listed_entry(listing, name, st)) ++listing.skipped;
   });
   return listing;
 }

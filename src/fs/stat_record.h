@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <string_view>
 
+#include "common/utf8.h"
 #include "fs/dir_listing.h"
 #include "fs/entry_metadata.h"
 #include "fs/stat_fields.h"
@@ -55,6 +57,21 @@ inline bool finish_listed_entry(CompactListing& out, std::size_t name_offset, co
   e.name_offset = static_cast<std::uint32_t>(name_offset);
   e.name_length = static_cast<std::uint16_t>(name_length);
   fill_from_stat(e, st);
+  return true;
+}
+
+// Appends one admitted entry named `name` (the bytes the directory holds): its
+// text form to out.names, and the bytes themselves to out.raw_names when they
+// are not text. False when it does not fit; the caller counts it skipped.
+inline bool add_listed_entry(CompactListing& out, std::string_view name, const struct stat& st) {
+  const std::size_t offset = out.names.size();
+  if (is_valid_utf8(name)) {
+    out.names.append(name);
+    return finish_listed_entry(out, offset, st);
+  }
+  append_lossy_utf8(out.names, name);
+  if (!finish_listed_entry(out, offset, st)) return false;
+  out.raw_names.push_back({static_cast<std::uint32_t>(out.entries.size() - 1), std::string(name)});
   return true;
 }
 

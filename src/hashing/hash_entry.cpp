@@ -113,9 +113,10 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
   const std::uint64_t device = index.device(entry_id);
   const std::uint64_t inode = index.entry(entry_id).inode;
   const HashCacheKey key{device, inode, indexed->size, indexed->modified, mode};
+  const std::string os_path = index.os_path(entry_id);  // the text path may have U+FFFD in it
 
   {
-    auto fresh = stat_entry(indexed->path, indexed->id, indexed->parent);
+    auto fresh = stat_entry(os_path, indexed->id, indexed->parent);
     if (!fresh) return std::move(fresh).take_error();
     if (fresh->identity != indexed->identity || fresh->size != indexed->size ||
         fresh->modified != indexed->modified) {
@@ -127,7 +128,7 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
     if (auto cached = engine.hash_cache.lookup(key)) return std::move(*cached);
   }
 
-  const UniqueFd file(::open(indexed->path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd file(::open(os_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) return CommandError{last_os_error_text()};
   if (const HashHooks* hooks = installed_hash_hooks(); hooks && hooks->after_open) hooks->after_open(indexed->path);
 

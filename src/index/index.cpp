@@ -149,7 +149,8 @@ EntryId Index::add(const NewEntry& e) {
   return id;
 }
 
-void Index::append_entry_path(EntryId id, std::string& out) const {
+template <class NameOf>
+void Index::append_path(EntryId id, std::string& out, std::string_view top, NameOf&& name_of) const {
   // Collect the ancestors below the root, then append them outermost first.
   EntryId chain[4096];
   std::vector<EntryId> deep;
@@ -164,11 +165,15 @@ void Index::append_entry_path(EntryId id, std::string& out) const {
     ++depth;
   }
   const EntryId* ids = deep.empty() ? chain : deep.data();
-  out.append(root);
+  out.append(top);
   for (std::size_t i = depth; i-- > 0;) {
     if (!out.empty() && out.back() != '/') out.push_back('/');
-    out.append(name(ids[i]));
+    out.append(name_of(ids[i]));
   }
+}
+
+void Index::append_entry_path(EntryId id, std::string& out) const {
+  append_path(id, out, root, [this](EntryId at) { return name(at); });
 }
 
 std::string Index::entry_path(EntryId id) const {
@@ -178,7 +183,26 @@ std::string Index::entry_path(EntryId id) const {
   return path;
 }
 
-void Index::reset(std::string new_root, std::string new_mode) {
+void Index::set_raw_name(EntryId id, std::string_view bytes) { raw_names_[id] = std::string(bytes); }
+
+void Index::append_os_path(EntryId id, std::string& out) const {
+  if (paths_are_text()) {
+    append_entry_path(id, out);
+    return;
+  }
+  append_path(id, out, os_root, [this](EntryId at) {
+    const auto raw = raw_names_.find(at);
+    return raw == raw_names_.end() ? name(at) : std::string_view(raw->second);
+  });
+}
+
+std::string Index::os_path(EntryId id) const {
+  std::string path;
+  append_os_path(id, path);
+  return path;
+}
+
+void Index::reset(std::string new_root, std::string new_mode, std::string new_os_root) {
   chunks_.clear();
   name_chunks_.clear();
   name_used_ = 0;
@@ -186,7 +210,9 @@ void Index::reset(std::string new_root, std::string new_mode) {
   devices_.clear();
   overflow_devices_.clear();
   big_links_.clear();
+  raw_names_.clear();
   removed.clear();
+  os_root = new_os_root.empty() ? new_root : std::move(new_os_root);
   root = std::move(new_root);
   mode = std::move(new_mode);
   seen = 1;

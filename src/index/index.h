@@ -92,14 +92,24 @@ class Index {
   // Appends the path of a valid entry to out (no allocation when out has room).
   void append_entry_path(EntryId id, std::string& out) const;
 
+  // Names that are not text keep their bytes on the side: the text path shows
+  // U+FFFD in their place, the system path (the one to open) has the bytes.
+  void set_raw_name(EntryId id, std::string_view bytes);
+  // True when every system path equals its text path.
+  bool paths_are_text() const { return raw_names_.empty() && os_root == root; }
+  std::string os_path(EntryId id) const;
+  void append_os_path(EntryId id, std::string& out) const;
+
   // Scan start: table and removed emptied, root/mode replaced, counters restarted,
-  // generation + 1. elapsed_ms keeps its value.
-  void reset(std::string new_root, std::string new_mode);
+  // generation + 1. elapsed_ms keeps its value. new_os_root: the root as the
+  // system names it, when that is not text (empty: the same as new_root).
+  void reset(std::string new_root, std::string new_mode, std::string new_os_root = {});
 
   // Bytes held by the table and its names (for memory figures).
   std::size_t memory_bytes() const;
 
   std::string root;
+  std::string os_root;  // root as the system names it; equal to root when that is text
   std::string mode;
   RemovedSet removed;
   std::uint64_t generation = 0;
@@ -119,6 +129,8 @@ class Index {
   static constexpr std::size_t kNameChunkSize = std::size_t{1} << kNameChunkShift;
 
   std::uint64_t store_name(std::string_view name);
+  template <class NameOf>
+  void append_path(EntryId id, std::string& out, std::string_view top, NameOf&& name_of) const;
   unsigned device_slot(std::uint64_t device, EntryId id);
 
   // Chunks are raw allocations: a record comes to life when add() fills it, so
@@ -133,6 +145,7 @@ class Index {
   std::vector<std::uint64_t> devices_;  // slot -> device
   std::unordered_map<EntryId, std::uint64_t> overflow_devices_;
   std::unordered_map<EntryId, std::uint64_t> big_links_;
+  std::unordered_map<EntryId, std::string> raw_names_;
 };
 
 }  // namespace qm

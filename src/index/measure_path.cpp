@@ -29,9 +29,10 @@ PathMeasure measure_path(std::string_view path) {
     stack.pop_back();
     const CompactListing listing = list_directory_compact(directory);
     measure.errors = saturating_add(measure.errors, saturating_add(listing.errors, listing.skipped));
-    for (const ListedEntry& entry : listing.entries) {
+    for (std::size_t at = 0; at < listing.entries.size(); ++at) {
+      const ListedEntry& entry = listing.entries[at];
       if (entry.directory) {
-        stack.push_back(join_path(directory, listing.name(entry)));
+        stack.push_back(join_path(directory, listing.os_name(at)));
       } else {
         measure.size = saturating_add(measure.size, entry.allocated);
       }

@@ -50,13 +50,13 @@ CommandResult run_scan(Index& index, const ScanArgs& args, std::uint64_t request
   if (!root) return std::move(root).take_error();
   if (!is_directory_following_links(*root)) return CommandError{"Choose a directory"};
 
-  index.reset(lossy_utf8(*root), args.mode);
+  index.reset(lossy_utf8(*root), args.mode, *root);
   const ScanFilters filters = filters_from(args, *root);
   auto root_entry = stat_entry(*root, 0, std::nullopt);
   if (!root_entry) return std::move(root_entry).take_error();
   index.add(to_index_entry(*root_entry));
 
-  ScanWalk walk(index, filters, limits, request_id, start, *root);
+  ScanWalk walk(index, filters, limits, request_id, start);
   walk.allow_device(index.device(0));
   if (filters.root_is_file_system_root) {
     if (auto users = stat_entry("/Users", 0, std::nullopt)) walk.allow_device(to_index_entry(*users).device);

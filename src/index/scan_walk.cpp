@@ -46,13 +46,11 @@ RetainRule retain_rule_for_mode(std::string_view mode) {
 }
 
 ScanWalk::ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& limits,
-                   std::uint64_t request_id, Clock::time_point start, std::string_view listing_root)
+                   std::uint64_t request_id, Clock::time_point start)
     : index_(index),
       filters_(filters),
       limits_(limits),
       request_id_(request_id),
-      listing_root_(listing_root),
-      listing_root_differs_(listing_root != index.root),
       start_(start),
       last_event_(Clock::now()) {
   if (limits_.window == 0) limits_.window = 1;
@@ -114,7 +112,11 @@ bool ScanWalk::merge_listing(EntryId dir, std::string_view dir_path, const Compa
   const bool check_names = !filters_.exclude_names.empty();
   IndexEntry& parent = index_.entry(dir);  // chunks never move, so this stays valid
 
-  for (const ListedEntry& listed : listing.entries) {
+  auto raw_name = listing.raw_names.begin();  // in entry order, like the loop
+  for (std::size_t at = 0; at < listing.entries.size(); ++at) {
+    const ListedEntry& listed = listing.entries[at];
+    const bool name_is_raw = raw_name != listing.raw_names.end() && raw_name->entry == at;
+    const std::string_view os_name = name_is_raw ? std::string_view((raw_name++)->bytes) : std::string_view();
     ++index_.seen;
     const std::string_view name = listing.name(listed);
     if (!excluded_here_.empty() &&
@@ -166,6 +168,7 @@ bool ScanWalk::merge_listing(EntryId dir, std::string_view dir_path, const Compa
     entry.parent = dir;
     entry.directory = listed.directory;
     const EntryId id = index_.add(entry);
+    if (name_is_raw) index_.set_raw_name(id, os_name);
     if (listed.directory) queue_.push_back(id);
   }
   return true;
@@ -188,15 +191,14 @@ Result<bool> ScanWalk::run() {
 
 bool ScanWalk::next_directory(std::string& path) {
   if (next_to_submit_ >= queue_.size()) return false;
-  index_.append_entry_path(queue_[next_to_submit_++], path);
-  if (listing_root_differs_) path.replace(0, index_.root.size(), listing_root_);
+  index_.append_os_path(queue_[next_to_submit_++], path);
   return true;
 }
 
 bool ScanWalk::merge_part(const std::string& path, const CompactListing& part, bool last) {
   const EntryId dir = queue_[queue_head_];
-  std::string_view dir_path = path;
-  if (listing_root_differs_) {
+  std::string_view dir_path = path;  // the path as the system names it
+  if (!index_.paths_are_text()) {
     text_path_.clear();
     index_.append_entry_path(dir, text_path_);
     dir_path = text_path_;

@@ -52,10 +52,8 @@ class ScanWalk : private ListingMerger {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // listing_root: the root's path as bytes, for opening directories; it differs
-  // from index.root (its text form) only when it is not valid UTF-8.
   ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& limits, std::uint64_t request_id,
-           Clock::time_point start, std::string_view listing_root);
+           Clock::time_point start);
 
   // Adds a device the walk may enter (the root's, and "/Users" under "/").
   void allow_device(std::uint64_t device);
@@ -89,9 +87,7 @@ class ScanWalk : private ListingMerger {
   const ScanFilters& filters_;
   WalkLimits limits_;
   std::uint64_t request_id_;
-  std::string listing_root_;
-  bool listing_root_differs_ = false;
-  std::string text_path_;  // reused when listing paths are not text
+  std::string text_path_;  // reused when a listed path is not text
   Clock::time_point start_;
   Clock::time_point last_event_;
 

@@ -47,11 +47,13 @@ Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
   auto indexed = lookup_entry(index, id);
   if (!indexed) return indexed;
 
+  // The system's name for it: the text path may have U+FFFD in it.
+  const std::string os_path = index.os_path(static_cast<EntryId>(id));
   // lstat would stop at a NUL and check a different path.
-  if (indexed->path.find('\0') != std::string::npos) return CommandError{kNulByteError};
+  if (os_path.find('\0') != std::string::npos) return CommandError{kNulByteError};
 
   // The item and every directory above it, up to "/", must be real and present.
-  std::string current = indexed->path;
+  std::string current = os_path;
   for (;;) {
     struct stat st;
     if (::lstat(current.c_str(), &st) != 0) return CommandError{last_os_error_text()};
@@ -59,7 +61,7 @@ Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
     if (!parent_path(current)) break;
   }
 
-  auto fresh = stat_entry(indexed->path, indexed->id, indexed->parent);
+  auto fresh = stat_entry(os_path, indexed->id, indexed->parent);
   if (!fresh) return fresh;
   // The kind is compared too: a freed inode number is soon reused, so a directory
   // replaced by a file (or the reverse) can come back with the same identity.

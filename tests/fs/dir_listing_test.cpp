@@ -465,6 +465,42 @@ INSTANTIATE_TEST_SUITE_P(Environment, ReaderChoice,
                                            ChoiceCase{"any value forces the portable reader", "0", true}),
                          [](const auto& param) { return test::test_name(param.param.label); });
 
+// The text form of a name that is not UTF-8 cannot be opened; compact
+// listings keep the bytes themselves for the paths the engine opens.
+TEST(CompactListing, KeepsTheBytesOfNamesThatAreNotText) {
+  const TempDir dir;
+  dir.write_file("dir/bad\xFF", "abc");
+  dir.write_file("dir/good", "abcd");
+  dir.make_dir("dir/sub\xC3");
+  const std::string path = dir / "dir";
+  for (const Reader& reader : all_readers()) {
+    if (!reader.compact || reader.in_parts) continue;
+    const ScopedEnv env(kStandardReaddirVariable, reader.standard_readdir);
+    const CompactListing listing = list_directory_compact(path);
+    ASSERT_EQ(listing.entries.size(), 3u) << reader.label;
+    std::vector<std::pair<std::string, std::string>> names;  // text, bytes
+    for (std::size_t i = 0; i < listing.entries.size(); ++i) {
+      names.emplace_back(listing.name(listing.entries[i]), listing.os_name(i));
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::pair<std::string, std::string>>{
+                         {"bad\xEF\xBF\xBD", "bad\xFF"}, {"good", "good"}, {"sub\xEF\xBF\xBD", "sub\xC3"}}))
+        << reader.label;
+    EXPECT_EQ(listing.raw_names.size(), 2u) << reader.label;
+  }
+  // And so does a directory read in parts.
+  PartedDirectory parted(path);
+  RawPart raw;
+  ASSERT_TRUE(parted.read_part(raw));
+  CompactListing part;
+  parted.decode_part(raw, part);
+  ASSERT_EQ(part.raw_names.size(), 2u);
+  for (const RawName& name : part.raw_names) {
+    EXPECT_TRUE(name.bytes == "bad\xFF" || name.bytes == "sub\xC3") << name.bytes;
+    EXPECT_EQ(part.os_name(name.entry), name.bytes);
+  }
+}
+
 TEST(DirectoryInParts, AHugeDirectorySpansSeveralPartsThatTogetherGiveTheWholeListing) {
   const TempDir dir;
   const std::string padding(120, 'n');

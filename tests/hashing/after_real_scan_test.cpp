@@ -72,6 +72,27 @@ TEST_P(AfterRealScan, DuplicatesFindsTheCopiesAndTheSecondSearchReadsNothing) {
   EXPECT_EQ(*hashed->as_object().find("hash"), *groups[0].as_object().find("id"));
 }
 
+TEST(AfterRealScanWithNamesThatAreNotText, CopiesAreHashedThroughTheirRealNames) {
+  TempDir dir;
+  const std::string content = pseudo_random_bytes(70000, 33);
+  for (const char* path : {"odd\xff/copy", "plain/copy\xfe"}) make_old(dir.write_file(path, content));
+  Engine engine;
+  scanned(engine, dir.path(), "duplicates");
+  test::CapturedStdout events;
+  auto reply = duplicates_command(engine, 1024, 2);
+  ASSERT_TRUE(reply.ok()) << reply.error();
+  const auto& groups = reply->as_object().find("groups")->as_array();
+  ASSERT_EQ(groups.size(), 1u);
+  std::vector<std::string> paths;
+  for (const JsonValue& file : groups[0].as_object().find("files")->as_array()) {
+    paths.push_back(file.as_object().find("path")->as_string());
+  }
+  EXPECT_EQ(paths, (std::vector<std::string>{dir / "odd\xEF\xBF\xBD/copy", dir / "plain/copy\xEF\xBF\xBD"}));
+  const auto id = groups[0].as_object().find("files")->as_array()[0].as_object().find("id")->as_unsigned();
+  auto hashed = hash_command(engine, id);
+  ASSERT_TRUE(hashed.ok()) << hashed.error();
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, AfterRealScan, ::testing::Values(ScanModeCase{"analysis"}, ScanModeCase{"duplicates"}),
                          [](const auto& test_info) { return std::string(test_info.param.mode); });
 

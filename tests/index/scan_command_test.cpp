@@ -118,6 +118,33 @@ TEST(Scan, ARootWhosePathIsNotTextIsStoredAsTextAndStillListed) {
   EXPECT_NE(find_entry(engine.index, tree / "bad\xEF\xBF\xBD/sub/b"), kNoEntry);
 }
 
+TEST(Scan, NamesThatAreNotTextAreShownAsTextAndTheirSubtreesAreStillListed) {
+  TempDir tree;
+  tree.write_file("dir\xff/inner\xfe/file", "123");
+  tree.write_file("dir\xff/loose\xc3", "45");
+  tree.write_file("plain/x", "6");
+  Engine engine;
+  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(number(*result, "errors"), 0u);
+  EXPECT_EQ(number(*result, "retained"), 7u);
+  EXPECT_EQ(engine.index.entry(0).size, 6u);
+  const EntryId file = find_entry(engine.index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
+  ASSERT_NE(file, kNoEntry);
+  EXPECT_EQ(engine.index.os_path(file), tree / "dir\xff/inner\xfe/file");
+  EXPECT_EQ(engine.index.os_path(find_entry(engine.index, tree / "plain/x")), tree / "plain/x");
+
+  // The same below a root whose own name is not text.
+  const CommandResult below = scan_command(engine, scan_args(tree / "dir\xff"), 2);
+  ASSERT_TRUE(below.ok()) << below.error();
+  EXPECT_EQ(number(*below, "errors"), 0u);
+  EXPECT_EQ(number(*below, "retained"), 4u);
+  EXPECT_EQ(engine.index.entry(0).size, 5u);
+  const EntryId deep = find_entry(engine.index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
+  ASSERT_NE(deep, kNoEntry);
+  EXPECT_EQ(engine.index.os_path(deep), tree / "dir\xff/inner\xfe/file");
+}
+
 // The size filter of each mode, at its boundaries. Every file counts in the totals
 // whether it keeps an entry or is folded into its directory.
 struct ModeCase {

@@ -68,7 +68,7 @@ TEST(ScanMerge, UnderTheFileSystemRootVolumesAreLeftOutAndOnlyTheRootAndUsersDev
   start_index(index, "/", 1);
   ScanFilters filters;
   filters.root_is_file_system_root = true;
-  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now(), "/");
+  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now());
   walk.allow_device(1);
   walk.allow_device(5);  // the "/Users" volume
   ASSERT_TRUE(walk.merge_listing(0, "/", listing_of({{"Volumes", true, 1, 10},
@@ -93,7 +93,7 @@ TEST(ScanMerge, BelowAnyOtherRootAVolumesDirectoryIsOrdinary) {
   Index index;
   start_index(index, "/data", 1);
   ScanFilters filters;
-  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now(), "/data");
+  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now());
   walk.allow_device(1);
   ASSERT_TRUE(walk.merge_listing(0, "/data", listing_of({{"Volumes", true, 1, 10}, {"System", true, 1, 11}})));
   const EntryId system = id_of(index, "/data/System");
@@ -109,7 +109,7 @@ TEST(ScanMerge, ADeviceWidenedWithItsSignIsTheSameDeviceAsItsUnsignedForm) {
   Index index;
   start_index(index, "/Volumes/Disk", widened);
   ScanFilters filters;
-  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now(), "/Volumes/Disk");
+  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now());
   walk.allow_device(widened);
   ASSERT_TRUE(walk.merge_listing(0, "/Volumes/Disk", listing_of({{"file", false, printed, 10, 7},
                                                                  {"loop", true, printed, 2},  // the root again
@@ -124,7 +124,7 @@ TEST(ScanMerge, StopsAtTheIdLimitWithTheEntriesBeforeIt) {
   ScanFilters filters;
   WalkLimits limits;
   limits.max_entries = 3;
-  ScanWalk walk(index, filters, limits, 1, ScanWalk::Clock::now(), "/r");
+  ScanWalk walk(index, filters, limits, 1, ScanWalk::Clock::now());
   walk.allow_device(1);
   EXPECT_FALSE(walk.merge_listing(0, "/r", listing_of({{"a", false, 1, 10}, {"b", false, 1, 11}, {"c", false, 1, 12}})));
   EXPECT_EQ(index.count(), 3u);

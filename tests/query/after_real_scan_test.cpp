@@ -68,6 +68,21 @@ TEST(QueriesAfterARealScan, BrowseVerifyAndListTheScannedTree) {
   EXPECT_EQ(member(*listed, "count").as_unsigned(), 2u);
 }
 
+TEST(QueriesAfterARealScan, AnEntryBelowANameThatIsNotTextIsVerifiedThroughItsRealName) {
+  test::TempDir dir;
+  dir.write_file("odd\xff/file", "12345");
+  Engine engine;
+  scan(engine, dir.path());
+  auto root = children_command(engine, 0, 0);
+  ASSERT_TRUE(root) << root.error();
+  auto odd = children_command(engine, id_named(*root, "odd\xEF\xBF\xBD"), 0);
+  ASSERT_TRUE(odd) << odd.error();
+  auto file = entry_command(engine, id_named(*odd, "file"));
+  ASSERT_TRUE(file) << file.error();
+  EXPECT_EQ(member(*file, "path").as_string(), dir / "odd\xEF\xBF\xBD/file");
+  EXPECT_EQ(member(*file, "size").as_unsigned(), 5u);
+}
+
 TEST(QueriesAfterARealScan, ForgottenItemsDisappearFromEveryQuery) {
   test::TempDir dir;
   dir.make_sparse_file("keep.bin", 200000000);
