@@ -71,7 +71,7 @@ ScanWalk::ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& l
   // The root is in the index and on the queue; it was visited by admission.
   const IndexEntry& root = index_.entry(0);
   visited_dirs_.insert(device_key(index_.device(0)), root.inode);
-  queue_.push_back(0);
+  queue_.push_back({0, index_.os_root != index_.root});
 }
 
 void ScanWalk::allow_device(std::uint64_t device) {
@@ -169,7 +169,7 @@ bool ScanWalk::merge_listing(EntryId dir, std::string_view dir_path, const Compa
     entry.directory = listed.directory;
     const EntryId id = index_.add(entry);
     if (name_is_raw) index_.set_raw_name(id, os_name);
-    if (listed.directory) queue_.push_back(id);
+    if (listed.directory) queue_.push_back({id, merging_raw_path_ || name_is_raw});
   }
   return true;
 }
@@ -191,14 +191,20 @@ Result<bool> ScanWalk::run() {
 
 bool ScanWalk::next_directory(std::string& path) {
   if (next_to_submit_ >= queue_.size()) return false;
-  index_.append_os_path(queue_[next_to_submit_++], path);
+  const QueuedDirectory& next = queue_[next_to_submit_++];
+  if (next.raw_path) {
+    index_.append_os_path(next.id, path);
+  } else {
+    index_.append_entry_path(next.id, path);
+  }
   return true;
 }
 
 bool ScanWalk::merge_part(const std::string& path, const CompactListing& part, bool last) {
-  const EntryId dir = queue_[queue_head_];
+  const EntryId dir = queue_[queue_head_].id;
+  merging_raw_path_ = queue_[queue_head_].raw_path;
   std::string_view dir_path = path;  // the path as the system names it
-  if (!index_.paths_are_text()) {
+  if (merging_raw_path_) {
     text_path_.clear();
     index_.append_entry_path(dir, text_path_);
     dir_path = text_path_;

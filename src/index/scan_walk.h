@@ -94,7 +94,12 @@ class ScanWalk : private ListingMerger {
   std::vector<std::uint64_t> allowed_devices_;
   IdentitySet visited_dirs_;
   IdentitySet seen_hardlinks_;
-  std::vector<EntryId> queue_;  // directories in id order; merged up to queue_head_
+  struct QueuedDirectory {
+    EntryId id;
+    bool raw_path;  // its system path differs from its text path (a name on it is not text)
+  };
+  std::vector<QueuedDirectory> queue_;  // directories in id order; merged up to queue_head_
+  bool merging_raw_path_ = false;       // the directory being merged has a raw path
   std::size_t queue_head_ = 0;
   std::size_t next_to_submit_ = 0;  // position in queue_ of the next directory to list
 
