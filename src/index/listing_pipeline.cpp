@@ -41,7 +41,25 @@ void ListingPipeline::stop_workers() {
   wake_workers();
 }
 
+void ListingPipeline::fail(std::exception_ptr error) {
+  {
+    const std::lock_guard lock(failure_lock_);
+    if (!failure_) failure_ = std::move(error);
+  }
+  stop_workers();
+}
+
 void ListingPipeline::work() {
+  try {
+    work_until_stopped();
+  } catch (...) {
+    // Out of memory outside any one listing: the walk cannot go on without
+    // what this worker was doing, so every worker stops.
+    fail(std::current_exception());
+  }
+}
+
+void ListingPipeline::work_until_stopped() {
   RawPart raw;  // this worker's read buffer for every directory it reads
   for (;;) {
     // Read the wake counter before looking for work, so news that comes
@@ -193,11 +211,7 @@ void ListingPipeline::request_merge() {
     try {
       merge_ready();
     } catch (...) {
-      {
-        const std::lock_guard lock(failure_lock_);
-        if (!failure_) failure_ = std::current_exception();
-      }
-      stop_workers();
+      fail(std::current_exception());
     }
     if (merge_requests_.fetch_sub(seen) == seen) return;
   }

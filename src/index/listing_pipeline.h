@@ -71,6 +71,8 @@ class ListingPipeline {
   };
 
   void work();
+  void work_until_stopped();
+  void fail(std::exception_ptr error);  // records the first failure and stops every worker
   void start_directory(std::uint64_t number, RawPart& raw);
   // Reads and decodes parts of the directory number while it has room; the count of parts done.
   std::size_t read_parts(std::uint64_t number, RawPart& raw);
