@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/descriptors.h"
+
 namespace qm::test {
 
 inline constexpr const char* kStandardReaddirVariable = "QUILLMARSH_STANDARD_READDIR";
@@ -125,10 +127,6 @@ inline std::string run_unprivileged(const std::function<std::string()>& body) {
   return text;
 }
 
-}  // namespace qm::test
-
-namespace qm::test {
-
 // A case label as a test name: "a file, named" -> "a_file_named".
 inline std::string test_name(const std::string& label) {
   std::string name;
@@ -142,24 +140,6 @@ inline std::string test_name(const std::string& label) {
   }
   while (!name.empty() && name.back() == '_') name.pop_back();
   return name;
-}
-
-}  // namespace qm::test
-
-#include <dirent.h>
-
-namespace qm::test {
-
-// Descriptors this process holds open right now (the count's own is left out).
-inline int open_descriptor_count() {
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (!dir) throw std::runtime_error("cannot read /proc/self/fd");
-  int count = 0;
-  while (const dirent* item = ::readdir(dir)) {
-    if (item->d_name[0] != '.') ++count;
-  }
-  ::closedir(dir);
-  return count - 1;
 }
 
 }  // namespace qm::test

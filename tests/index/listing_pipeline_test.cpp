@@ -4,26 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "support/descriptors.h"
 #include "support/temp_dir.h"
 
 namespace qm {
 namespace {
 
 using test::TempDir;
-
-std::size_t open_descriptors() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
-}
 
 // Lists a fixed set of directories and records every part it is handed.
 class RecordingMerger : public ListingMerger {
@@ -112,7 +103,7 @@ TEST(ListingPipeline, HandsOverEveryDirectoryWholeAndInOrderWhateverItsLimits) {
 TEST(ListingPipeline, AMergerThatStopsOrThrowsEndsTheWalkWithNothingLeftOpen) {
   const TempDir tree;
   const std::vector<std::string> directories = make_directories(tree);
-  const std::size_t before = open_descriptors();
+  const int before = test::open_descriptor_count();
   for (const std::size_t at : {std::size_t{1}, std::size_t{3}, std::size_t{5}}) {
     SCOPED_TRACE("after part " + std::to_string(at));
     {
@@ -121,14 +112,14 @@ TEST(ListingPipeline, AMergerThatStopsOrThrowsEndsTheWalkWithNothingLeftOpen) {
       ListingPipeline pipeline(stopping, 128, 2);
       EXPECT_FALSE(pipeline.run());
     }
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(test::open_descriptor_count(), before);
     {
       ThrowingMerger throwing(directories);
       throwing.throw_at_ = at;
       ListingPipeline pipeline(throwing, 128, 2);
       EXPECT_THROW(pipeline.run(), std::bad_alloc);
     }
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(test::open_descriptor_count(), before);
   }
 }
 

@@ -117,6 +117,17 @@ Walked rows_of(const Index& index) {
   return walked;
 }
 
+// Counters, then every row in id order; stops at the first row that differs.
+void expect_same_walk(const Walked& actual, const Walked& expected) {
+  EXPECT_EQ(actual.seen, expected.seen);
+  EXPECT_EQ(actual.skipped, expected.skipped);
+  EXPECT_EQ(actual.errors, expected.errors);
+  ASSERT_EQ(actual.rows.size(), expected.rows.size());
+  for (std::size_t id = 0; id < actual.rows.size(); ++id) {
+    ASSERT_EQ(actual.rows[id], expected.rows[id]) << "id " << id << " " << expected.rows[id].name;
+  }
+}
+
 // A random tree: nested directories, hidden ones, files of many sizes, hard
 // links across directories, links to files and directories, ".DS_Store" files.
 void make_random_tree(const TempDir& tree, std::uint64_t seed) {
@@ -163,13 +174,7 @@ TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndLis
         ASSERT_TRUE(run_scan(index, args, 1, limits).ok());
         const Walked actual = rows_of(index);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", mode " + rules.mode + ", window " + std::to_string(window));
-        EXPECT_EQ(actual.seen, expected.seen);
-        EXPECT_EQ(actual.skipped, expected.skipped);
-        EXPECT_EQ(actual.errors, expected.errors);
-        ASSERT_EQ(actual.rows.size(), expected.rows.size());
-        for (std::size_t id = 0; id < actual.rows.size(); ++id) {
-          ASSERT_EQ(actual.rows[id], expected.rows[id]) << "id " << id << " " << expected.rows[id].name;
-        }
+        expect_same_walk(actual, expected);
       }
     }
   }
@@ -221,13 +226,7 @@ TEST(ScanAgainstReference, HugeDirectoriesReadInPartsGiveTheSequentialResult) {
     const Walked actual = rows_of(index);
     SCOPED_TRACE("window " + std::to_string(setting.window) + ", parts ahead " +
                  std::to_string(setting.parts_ahead) + (setting.portable_reader ? ", portable reader" : ""));
-    EXPECT_EQ(actual.seen, expected.seen);
-    EXPECT_EQ(actual.skipped, expected.skipped);
-    EXPECT_EQ(actual.errors, expected.errors);
-    ASSERT_EQ(actual.rows.size(), expected.rows.size());
-    for (std::size_t id = 0; id < actual.rows.size(); ++id) {
-      ASSERT_EQ(actual.rows[id], expected.rows[id]) << "id " << id << " " << expected.rows[id].name;
-    }
+    expect_same_walk(actual, expected);
   }
 }
 

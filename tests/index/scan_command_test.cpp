@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "index/run_scan.h"
 #include "protocol/json_writer.h"
 #include "scan_test_support.h"
+#include "support/descriptors.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -123,26 +123,24 @@ TEST(Scan, NamesThatAreNotTextAreShownAsTextAndTheirSubtreesAreStillListed) {
   tree.write_file("dir\xff/inner\xfe/file", "123");
   tree.write_file("dir\xff/loose\xc3", "45");
   tree.write_file("plain/x", "6");
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
-  ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(number(*result, "errors"), 0u);
-  EXPECT_EQ(number(*result, "retained"), 7u);
-  EXPECT_EQ(engine.index.entry(0).size, 6u);
-  const EntryId file = find_entry(engine.index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
-  ASSERT_NE(file, kNoEntry);
-  EXPECT_EQ(engine.index.os_path(file), tree / "dir\xff/inner\xfe/file");
-  EXPECT_EQ(engine.index.os_path(find_entry(engine.index, tree / "plain/x")), tree / "plain/x");
-
-  // The same below a root whose own name is not text.
-  const CommandResult below = scan_command(engine, scan_args(tree / "dir\xff"), 2);
-  ASSERT_TRUE(below.ok()) << below.error();
-  EXPECT_EQ(number(*below, "errors"), 0u);
-  EXPECT_EQ(number(*below, "retained"), 4u);
-  EXPECT_EQ(engine.index.entry(0).size, 5u);
-  const EntryId deep = find_entry(engine.index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
-  ASSERT_NE(deep, kNoEntry);
-  EXPECT_EQ(engine.index.os_path(deep), tree / "dir\xff/inner\xfe/file");
+  struct Case {
+    std::string root;
+    std::uint64_t retained;
+    std::uint64_t size;
+  };
+  // From above such names, and from a root whose own name is not text.
+  for (const Case& c : {Case{tree.path(), 7, 6}, Case{tree / "dir\xff", 4, 5}}) {
+    SCOPED_TRACE(c.root);
+    Engine engine;
+    const CommandResult result = scan_command(engine, scan_args(c.root), 1);
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_EQ(number(*result, "errors"), 0u);
+    EXPECT_EQ(number(*result, "retained"), c.retained);
+    EXPECT_EQ(engine.index.entry(0).size, c.size);
+    const EntryId file = find_entry(engine.index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
+    ASSERT_NE(file, kNoEntry);
+    EXPECT_EQ(engine.index.os_path(file), tree / "dir\xff/inner\xfe/file");
+  }
 }
 
 // The size filter of each mode, at its boundaries. Every file counts in the totals
@@ -362,20 +360,11 @@ TEST(Scan, StopsAtTheIdLimitAndKeepsWhatItAddedWithoutTotals) {
   EXPECT_EQ(engine.index.entry(0).size, 0u);  // no subtree totals
 }
 
-std::size_t open_descriptors() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
-}
-
 TEST(Scan, StoppingInsideADirectoryReadInPartsLeavesNoDescriptorOpen) {
   TempDir tree;
   const std::string padding(100, 'p');
   for (int i = 0; i < 3000; ++i) tree.write_file("big/" + std::to_string(i) + padding, "");
-  const std::size_t before = open_descriptors();
+  const int before = test::open_descriptor_count();
   for (const std::uint64_t limit : {5u, 1000u, 2500u}) {
     Index index;
     WalkLimits limits;
@@ -385,7 +374,7 @@ TEST(Scan, StoppingInsideADirectoryReadInPartsLeavesNoDescriptorOpen) {
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), "Index exceeds addressable memory");
     EXPECT_EQ(index.count(), limit);
-    EXPECT_EQ(open_descriptors(), before) << "limit " << limit;
+    EXPECT_EQ(test::open_descriptor_count(), before) << "limit " << limit;
   }
 }
 
