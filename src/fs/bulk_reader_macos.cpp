@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/os_error.h"
+#include "common/unique_fd.h"
 #include "fs/bulk_reply_parser.h"
 #include "fs/directory_parts.h"
 #include "fs/fast_reader.h"
@@ -17,23 +18,14 @@
 namespace qm {
 namespace {
 
-class DirectoryFd {
- public:
-  explicit DirectoryFd(const char* path) {
-    do {
-      fd_ = ::open(path, O_RDONLY | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-  }
-  ~DirectoryFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  DirectoryFd(const DirectoryFd&) = delete;
-  DirectoryFd& operator=(const DirectoryFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
+// Opens a directory for reading, retrying while interrupted.
+int open_directory(const char* path) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
 
 // Reads every reply of the directory and hands each to parse(reply, count),
 // which returns the reply's skip count or an error. Returns the total skips.
@@ -41,7 +33,7 @@ template <class Parse>
 Result<std::uint64_t> read_bulk(std::string_view path, Parse&& parse) {
   if (path.find('\0') != std::string_view::npos) return CommandError{kNulByteError};
   const std::string c_path(path);
-  const DirectoryFd dir(c_path.c_str());
+  const UniqueFd dir(open_directory(c_path.c_str()));
   if (dir.get() < 0) return CommandError{last_os_error_text()};
 
   // One zero-filled reply buffer per directory, reused for every refill.
