@@ -59,7 +59,7 @@ ScanWalk::ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& l
     // A relative path or "/" can never equal the path of a listed entry.
     if (!components.absolute || components.parts.empty()) continue;
     ExcludedChild child;
-    child.parent = "/";
+    child.parent.push_back('/');
     for (std::size_t i = 0; i + 1 < components.parts.size(); ++i) {
       if (i > 0) child.parent.push_back('/');
       child.parent.append(components.parts[i]);

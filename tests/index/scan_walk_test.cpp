@@ -6,12 +6,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -73,6 +74,40 @@ class StdoutCapture {
   int saved_ = -1;
 };
 
+// An indexing event with exactly the scan's members, in key order, and no
+// errors or skips; nullopt for any other line.
+struct ProgressLine {
+  std::uint64_t elapsed = 0;
+  std::uint64_t entries = 0;
+  std::string path;
+};
+
+std::optional<ProgressLine> parse_progress_line(std::string_view line, std::uint64_t request) {
+  const auto take = [&line](std::string_view literal) {
+    if (line.substr(0, literal.size()) != literal) return false;
+    line.remove_prefix(literal.size());
+    return true;
+  };
+  const auto take_number = [&line](std::uint64_t& value) {
+    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+    if (error != std::errc() || end == line.data()) return false;
+    line.remove_prefix(static_cast<std::size_t>(end - line.data()));
+    return true;
+  };
+  ProgressLine event;
+  if (!take(R"({"elapsedMs":)") || !take_number(event.elapsed) || !take(R"(,"entries":)") ||
+      !take_number(event.entries) || !take(R"(,"errors":0,"event":"progress","path":")")) {
+    return std::nullopt;
+  }
+  const std::size_t quote = line.find('"');
+  if (quote == std::string_view::npos) return std::nullopt;
+  event.path = std::string(line.substr(0, quote));
+  line.remove_prefix(quote);
+  const std::string rest = R"(","phase":"indexing","request":)" + std::to_string(request) + R"(,"skipped":0})";
+  if (!take(rest) || !line.empty()) return std::nullopt;
+  return event;
+}
+
 TEST(ScanProgress, ASlowWalkWritesIndexingEventsWithExactlyTheScanMembers) {
   TempDir tree;
   TempDir output;
@@ -90,21 +125,17 @@ TEST(ScanProgress, ASlowWalkWritesIndexingEventsWithExactlyTheScanMembers) {
   const std::vector<std::string> lines = capture.lines();
   ASSERT_TRUE(result.ok());
   ASSERT_GE(lines.size(), 1u);
-  const std::regex event(
-      R"re(\{"elapsedMs":(\d+),"entries":(\d+),"errors":0,"event":"progress","path":"([^"]*)","phase":"indexing","request":4711,"skipped":0\})re");
   std::uint64_t last_entries = 0;
   std::uint64_t last_elapsed = 0;
   for (const std::string& line : lines) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match, event)) << line;
-    const std::uint64_t elapsed = std::stoull(match[1]);
-    const std::uint64_t entries = std::stoull(match[2]);
-    EXPECT_GE(entries, last_entries);
-    EXPECT_GE(elapsed, last_elapsed);
-    EXPECT_GE(elapsed, 120u);
-    EXPECT_EQ(match[3].str().rfind(tree / "c", 0), 0u) << "a directory of the tree: " << match[3];
-    last_entries = entries;
-    last_elapsed = elapsed;
+    const std::optional<ProgressLine> event = parse_progress_line(line, 4711);
+    ASSERT_TRUE(event) << line;
+    EXPECT_GE(event->entries, last_entries);
+    EXPECT_GE(event->elapsed, last_elapsed);
+    EXPECT_GE(event->elapsed, 120u);
+    EXPECT_EQ(event->path.rfind(tree / "c", 0), 0u) << "a directory of the tree: " << event->path;
+    last_entries = event->entries;
+    last_elapsed = event->elapsed;
   }
   EXPECT_LE(last_entries, number(*result, "entries"));
 }
