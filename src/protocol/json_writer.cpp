@@ -29,18 +29,6 @@ constexpr auto kEscape = [] {
   return t;
 }();
 
-void render_unsigned(std::uint64_t value, std::string& out) {
-  char buffer[24];
-  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, res.ptr);
-}
-
-void render_negative(std::int64_t value, std::string& out) {
-  char buffer[24];
-  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, res.ptr);
-}
-
 void render_value(const JsonValue& value, std::string& out);
 
 void render_array(const JsonArray& array, std::string& out) {
@@ -69,8 +57,8 @@ void render_object(const JsonObject& object, std::string& out) {
 
 void render_number(const JsonNumber& number, std::string& out) {
   switch (number.kind()) {
-    case JsonNumber::Kind::Unsigned: render_unsigned(number.as_unsigned(), out); return;
-    case JsonNumber::Kind::Negative: render_negative(number.as_negative(), out); return;
+    case JsonNumber::Kind::Unsigned: render_integer(number.as_unsigned(), out); return;
+    case JsonNumber::Kind::Negative: render_integer(number.as_negative(), out); return;
     case JsonNumber::Kind::Double: render_double(number.as_double(), out); return;
   }
 }
@@ -180,7 +168,7 @@ void render_double(double value, std::string& out) {
   }
   out.push_back('e');
   out.push_back(exponent < 0 ? '-' : '+');
-  render_unsigned(static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent), out);
+  render_integer(static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent), out);
 }
 
 void render_json(const JsonValue& value, std::string& out) { render_value(value, out); }

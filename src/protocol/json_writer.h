@@ -1,4 +1,6 @@
 #pragma once
+#include <charconv>
+#include <concepts>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,6 +17,14 @@ std::string to_json(const JsonValue& value);
 // Appends text as a JSON string literal: quotes, backslash escapes for '"', '\\'
 // and bytes 0x00-0x1F, every other byte unchanged.
 void render_json_string(std::string_view text, std::string& out);
+
+// Appends an integer in decimal, as JSON writes it.
+template <std::integral Integer>
+void render_integer(Integer value, std::string& out) {
+  char buffer[24];
+  const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, res.ptr);
+}
 
 // Appends a finite double in the wire layout: shortest round-trip digits, fixed
 // notation for decimal exponents -5..15 ("0.00001", "1.0", "100.0"), scientific

@@ -104,18 +104,17 @@ struct Number {
 
   // "integer `5`", "integer `-5`", "floating point `1.0`"
   void describe(std::string& out) const {
-    char buffer[24];
     switch (kind) {
-      case JsonNumber::Kind::Unsigned: {
-        const auto res = std::to_chars(buffer, buffer + sizeof buffer, u);
-        out.append("integer `").append(buffer, res.ptr).push_back('`');
+      case JsonNumber::Kind::Unsigned:
+        out.append("integer `");
+        render_integer(u, out);
+        out.push_back('`');
         return;
-      }
-      case JsonNumber::Kind::Negative: {
-        const auto res = std::to_chars(buffer, buffer + sizeof buffer, i);
-        out.append("integer `").append(buffer, res.ptr).push_back('`');
+      case JsonNumber::Kind::Negative:
+        out.append("integer `");
+        render_integer(i, out);
+        out.push_back('`');
         return;
-      }
       case JsonNumber::Kind::Double:
         out.append("floating point `");
         render_double(d, out);
@@ -475,25 +474,33 @@ class Decoder {
     }
   }
 
-  // Moves to the next element of an array whose '[' has been consumed.
-  // Returns false on failure; *done is set at the closing bracket (consumed).
-  bool next_element(bool& first, bool& done) {
+  // Moves to the next item of an array or object whose opening bracket has been
+  // consumed: past the separating comma, or to the closing bracket (not
+  // consumed), where *done is set.
+  bool next_item(char closer, const char* eof_message, const char* separator_message, bool& first, bool& done) {
     skip_whitespace();
-    if (at_end()) return fail_next("EOF while parsing a list");
-    if (peek() == ']') {
-      ++pos_;
+    if (at_end()) return fail_next(eof_message);
+    if (peek() == closer) {
       done = true;
       return true;
     }
     if (!first) {
-      if (peek() != ',') return fail_next("expected `,` or `]`");
+      if (peek() != ',') return fail_next(separator_message);
       ++pos_;
       skip_whitespace();
       if (at_end()) return fail_next("EOF while parsing a value");
-      if (peek() == ']') return fail_next("trailing comma");
+      if (peek() == closer) return fail_next("trailing comma");
     }
     first = false;
     done = false;
+    return true;
+  }
+
+  // Moves to the next element of an array whose '[' has been consumed.
+  // Returns false on failure; *done is set at the closing bracket (consumed).
+  bool next_element(bool& first, bool& done) {
+    if (!next_item(']', "EOF while parsing a list", "expected `,` or `]`", first, done)) return false;
+    if (done) ++pos_;
     return true;
   }
 
@@ -511,21 +518,8 @@ class Decoder {
   // Moves to the next key of an object whose '{' has been consumed and reads
   // the key and its colon. *done is set at the closing brace (not consumed).
   bool next_key(bool& first, bool& done, std::string_view& key) {
-    skip_whitespace();
-    if (at_end()) return fail_next("EOF while parsing an object");
-    if (peek() == '}') {
-      done = true;
-      return true;
-    }
-    if (!first) {
-      if (peek() != ',') return fail_next("expected `,` or `}`");
-      ++pos_;
-      skip_whitespace();
-      if (at_end()) return fail_next("EOF while parsing a value");
-    }
-    first = false;
-    done = false;
-    if (peek() == '}') return fail_next("trailing comma");
+    if (!next_item('}', "EOF while parsing an object", "expected `,` or `}`", first, done)) return false;
+    if (done) return true;
     if (peek() != '"') return fail_next("key must be a string");
     ++pos_;
     return read_string(key);
