@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/sort_keeping_last.h"
+
 namespace qm {
 
 JsonNumber JsonNumber::from_unsigned(std::uint64_t value) {
@@ -43,23 +45,7 @@ JsonObject::JsonObject(std::initializer_list<Member> members) {
 }
 
 JsonObject JsonObject::from_members(std::vector<Member> members) {
-  const auto key_less = [](const Member& a, const Member& b) { return a.first < b.first; };
-  // Keys that arrive strictly ascending (the usual case) need neither sort nor dedupe.
-  const auto not_ascending = [](const Member& a, const Member& b) { return !(a.first < b.first); };
-  if (std::adjacent_find(members.begin(), members.end(), not_ascending) == members.end()) {
-    JsonObject object;
-    object.members_ = std::move(members);
-    return object;
-  }
-  std::stable_sort(members.begin(), members.end(), key_less);
-  // Keep the last of each run of equal keys, compacting in place.
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
-    if (kept != i) members[kept] = std::move(members[i]);
-    ++kept;
-  }
-  members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
+  sort_keeping_last(members, [](const Member& a, const Member& b) { return a.first < b.first; });
   JsonObject object;
   object.members_ = std::move(members);
   return object;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/sort_keeping_last.h"
+
 namespace qm {
 
 namespace {
@@ -9,18 +11,7 @@ bool pid_less(const Process& a, const Process& b) { return a.pid < b.pid; }
 }  // namespace
 
 ProcessTable::ProcessTable(std::vector<Process> processes) : processes_(std::move(processes)) {
-  // Listings usually arrive sorted already; stable so "last one wins" below is well defined.
-  if (!std::is_sorted(processes_.begin(), processes_.end(), pid_less)) {
-    std::stable_sort(processes_.begin(), processes_.end(), pid_less);
-  }
-  // Compact in place, keeping the last process of each run of equal ids.
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < processes_.size(); ++i) {
-    if (i + 1 < processes_.size() && processes_[i + 1].pid == processes_[i].pid) continue;
-    if (kept != i) processes_[kept] = std::move(processes_[i]);
-    ++kept;
-  }
-  processes_.resize(kept);
+  sort_keeping_last(processes_, pid_less);  // a pid listed twice: the later record wins
 }
 
 void ProcessTable::insert(Process process) {
