@@ -6,11 +6,6 @@
 #include "fs/portable_reader.h"
 
 namespace qm {
-namespace {
-
-bool portable_reader_forced() { return standard_readdir_requested(); }
-
-}  // namespace
 
 // Looked up on every call, so setting or clearing it takes effect at once.
 bool standard_readdir_requested() { return std::getenv("QUILLMARSH_STANDARD_READDIR") != nullptr; }
@@ -25,7 +20,7 @@ std::string join_path(std::string_view directory, std::string_view name) {
 }
 
 DirListing list_directory(std::string_view path, EntryId parent) {
-  if (portable_reader_forced()) return list_directory_portable(path, parent);
+  if (standard_readdir_requested()) return list_directory_portable(path, parent);
   auto fast = read_directory_fast(path, parent);
   // Whatever the fast reader gathered is dropped; the portable reader starts over.
   if (!fast) return list_directory_portable(path, parent);
@@ -33,7 +28,7 @@ DirListing list_directory(std::string_view path, EntryId parent) {
 }
 
 CompactListing list_directory_compact(std::string_view path) {
-  if (portable_reader_forced()) return list_directory_compact_portable(path);
+  if (standard_readdir_requested()) return list_directory_compact_portable(path);
   auto fast = read_directory_fast_compact(path);
   if (!fast) return list_directory_compact_portable(path);
   return std::move(fast).value();
