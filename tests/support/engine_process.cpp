@@ -51,6 +51,7 @@ EngineProcess::~EngineProcess() {
 }
 
 void EngineProcess::send(const std::string& bytes) {
+  log_.sent(bytes);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(in_fd_, bytes.data() + done, bytes.size() - done);
@@ -66,6 +67,7 @@ std::optional<std::string> EngineProcess::read_line(int timeout_ms) {
     if (newline != std::string::npos) {
       std::string line = buffer_.substr(0, newline);
       buffer_.erase(0, newline + 1);
+      log_.read_line(line);
       return line;
     }
     if (out_fd_ < 0) return std::nullopt;

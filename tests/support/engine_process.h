@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/protocol_log.h"
+
 namespace qm::test {
 
 // The real engine binary as a child process, driven through its pipes.
@@ -36,6 +38,7 @@ class EngineProcess {
   int in_fd_ = -1;
   int out_fd_ = -1;
   std::string buffer_;
+  ProtocolLog log_;
 };
 
 }  // namespace qm::test
