@@ -74,11 +74,13 @@ export class TreemapView {
   redraw(selectId = null) {
     if (!this.page) return;
     const generation = ++this.generation;
+    // Keyboard users keep their place: the new selection takes over the focus.
+    const hadFocus = this.box.contains(document.activeElement);
     const { width, height } = this.box.getBoundingClientRect();
     this.tiles = layoutPage(this.page.parent, this.page.items, width, height);
     this.box.replaceChildren(...this.tiles.map((tile) => this.tileNode(tile)));
     const first = this.tiles.find((tile) => tile.entry?.id === selectId) ?? this.tiles[0];
-    if (first) this.select(first, selectId !== null);
+    if (first) this.select(first, hadFocus);
     this.fillNested(generation);
   }
 
