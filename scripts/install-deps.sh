@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 strace util-linux procps
 )
+# The protocol schema check of the C++ suites (tests/support/validate_protocol_log.py).
+packages+=(python3-jsonschema)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -30,4 +30,11 @@ if [[ -d fuzz ]] && ls fuzz/*.cpp >/dev/null 2>&1; then
   cmake --build build-fuzz -j "$jobs"
   scripts/fuzz.sh build-fuzz "${QM_FUZZ_SECONDS:-60}"
 fi
+run_ui_tests() {  # the web front end against the optimised engine, in headless Chromium
+  echo "=== ui tests"
+  scripts/install-ui-deps.sh --browser
+  (cd ui && QUILLMARSH_ENGINE="$PWD/../build-release/quillmarsh" node --test test/)
+}
+run_ui_tests
+
 echo "all test suites passed"

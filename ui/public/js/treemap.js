@@ -134,6 +134,7 @@ export class TreemapView {
       }));
       tile.node.append(box);
     }
+    this.app.timings.nestedDrawnAt = performance.now();
   }
 
   tileEvent(event, open) {
