@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include <fast_float/fast_float.h>
+
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
 
@@ -256,7 +258,8 @@ class Decoder {
   bool to_double(std::size_t start, bool negative, bool all_zero, double& out) {
     const char* first = text_.data() + start;
     const char* last = text_.data() + pos_;
-    const auto res = std::from_chars(first, last, out);
+    // fast_float: correctly rounded like std::from_chars, which libc++ lacks for doubles.
+    const auto res = fast_float::from_chars(first, last, out);
     if (res.ec == std::errc() && res.ptr == last && std::isfinite(out)) return true;
     if (all_zero || !exceeds_one(first, last)) {
       out = negative ? -0.0 : 0.0;

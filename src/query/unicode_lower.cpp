@@ -66,7 +66,7 @@ std::string_view Lowercaser::lower_with_icu(std::string_view text) {
   };
   const auto text_length = static_cast<std::int32_t>(text.size());
 
-  const std::int32_t utf16_length = convert_growing(utf16_, [&](char16_t* dest, std::int32_t capacity, UErrorCode* status) {
+  const std::int32_t utf16_length = convert_growing(utf16_, [&](UChar* dest, std::int32_t capacity, UErrorCode* status) {
     std::int32_t length = 0;
     u_strFromUTF8WithSub(dest, capacity, &length, text.data(), text_length, kReplacementCharacter, nullptr, status);
     return length;
@@ -74,7 +74,7 @@ std::string_view Lowercaser::lower_with_icu(std::string_view text) {
   if (utf16_length < 0) return fall_back();
 
   // "" is the root locale: the language-neutral default mapping.
-  const std::int32_t lowered_length = convert_growing(lowered_, [&](char16_t* dest, std::int32_t capacity, UErrorCode* status) {
+  const std::int32_t lowered_length = convert_growing(lowered_, [&](UChar* dest, std::int32_t capacity, UErrorCode* status) {
     return u_strToLower(dest, capacity, utf16_.data(), utf16_length, "", status);
   });
   if (lowered_length < 0) return fall_back();

@@ -1,4 +1,6 @@
 #pragma once
+#include <unicode/umachine.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +25,9 @@ class Lowercaser {
   std::string_view lower_with_icu(std::string_view text);
 
   std::string out_;
-  std::vector<char16_t> utf16_;
-  std::vector<char16_t> lowered_;
+  // UChar, not char16_t: some ICU builds (the one macOS ships) make it uint16_t.
+  std::vector<UChar> utf16_;
+  std::vector<UChar> lowered_;
 };
 
 }  // namespace qm
