@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -10,14 +9,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <climits>
 #include <cstdlib>
-#include <ctime>
 #include <utility>
 
 #include "common/saturating.h"
 #include "common/utf8.h"
 #include "system/file_system_kinds.h"
+#include "system/host_name.h"
+#include "system/posix_process.h"
 #include "system/proc_text.h"
 
 namespace qm {
@@ -60,12 +59,6 @@ bool read_file(const std::string& path, std::string& text) {
   if (!read_file_at(AT_FDCWD, path.c_str(), text, length)) return false;
   text.resize(length);
   return true;
-}
-
-std::uint64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
 std::uint64_t ticks_to_ns(std::uint64_t ticks, std::uint64_t ticks_per_second) {
@@ -205,9 +198,7 @@ void LinuxSystemInfoProvider::refresh_snapshot(System& system) { apply_reading(s
 std::optional<std::string> LinuxSystemInfoProvider::host_name() {
   utsname names{};
   if (uname(&names) != 0) return std::nullopt;
-  std::string name(names.nodename);
-  if (name.empty() || !is_valid_utf8(name)) return std::nullopt;
-  return name;
+  return host_name_text(std::string_view(names.nodename, sizeof names.nodename));
 }
 
 std::optional<std::string> LinuxSystemInfoProvider::os_long_version() {
@@ -264,15 +255,10 @@ std::vector<MountedVolume> LinuxSystemInfoProvider::read_mounted_volumes() {
 
 std::vector<Disk> LinuxSystemInfoProvider::list_volumes() { return select_volumes(read_mounted_volumes()); }
 
-Pid LinuxSystemInfoProvider::current_pid() { return static_cast<Pid>(getpid()); }
+Pid LinuxSystemInfoProvider::current_pid() { return own_pid(); }
 
 SignalOutcome LinuxSystemInfoProvider::kill_with(const Process& process, Signal signal) {
-  // kill() reads 0 and negative ids as process groups (-1 is every process we may
-  // signal), so only ids of single processes are passed on.
-  if (process.pid == 0 || process.pid > static_cast<Pid>(INT_MAX)) return SignalOutcome::NotDelivered;
-  const int number = signal == Signal::Kill ? SIGKILL : SIGTERM;
-  if (kill(static_cast<pid_t>(process.pid), number) == 0) return SignalOutcome::Delivered;
-  return errno == EINVAL ? SignalOutcome::Unsupported : SignalOutcome::NotDelivered;
+  return send_signal(process.pid, signal);
 }
 
 std::unique_ptr<SystemInfoProvider> make_platform_system_info_provider() {
