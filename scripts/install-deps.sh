@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev llvm
-  libicu-dev librust-blake3-dev b3sum libfast-float-dev
+  libicu-dev librust-blake3-dev b3sum libfast-float-dev lld-14
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 strace util-linux procps
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs dependencies, then builds and runs the whole test suite three ways:
-# optimised, AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer
-# for the parallel parts; then fuzzes the request decoder and JSON writer.
+# Installs dependencies, checks that the macOS build compiles and links, then
+# builds and runs the whole test suite three ways: optimised, AddressSanitizer +
+# UndefinedBehaviorSanitizer, and ThreadSanitizer for the parallel parts; then
+# fuzzes the request decoder and JSON writer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +18,9 @@ run_suite() {  # name, ctest filter, cmake options...
   echo "=== $name tests"
   (cd "build-$name" && ctest --output-on-failure -j "$jobs" ${filter:+-R "$filter"})
 }
+
+# The macOS build (both architectures) against the SDK headers beside the repository.
+scripts/macos_check.sh ../shared/macos-sdk build-macos
 
 run_suite release "" -DCMAKE_BUILD_TYPE=Release
 run_suite asan "" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_SANITIZE=address

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/fs_test_support.h"
+#include "support/test_name.h"
 
 namespace qm {
 namespace {

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "support/descriptors.h"
+#include "support/test_name.h"
 
 namespace qm::test {
 
@@ -125,21 +126,6 @@ inline std::string run_unprivileged(const std::function<std::string()>& body) {
   ::waitpid(child, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text += "[child failed]";
   return text;
-}
-
-// A case label as a test name: "a file, named" -> "a_file_named".
-inline std::string test_name(const std::string& label) {
-  std::string name;
-  for (const char ch : label) {
-    const bool alnum = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
-    if (alnum) {
-      name.push_back(ch);
-    } else if (!name.empty() && name.back() != '_') {
-      name.push_back('_');
-    }
-  }
-  while (!name.empty() && name.back() == '_') name.pop_back();
-  return name;
 }
 
 }  // namespace qm::test
