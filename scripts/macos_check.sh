@@ -84,8 +84,8 @@ deployment=${deployment:-13.0}
 
 mapfile -t sources < <(find src -name '*.cpp' ! -name '*_linux.cpp' | sort)
 # The unit tests, less those whose fixtures need Linux-only calls.
-linux_only=scripts/macos_linux_only_tests.txt
-mapfile -t tests < <(find tests -name '*_test.cpp' ! -name '*_linux_test.cpp' | sort |
+linux_only=tests/linux_only_tests.txt
+mapfile -t tests < <( (ls tests/support/*.cpp; find tests -name '*_test.cpp' ! -name '*_linux_test.cpp') | sort |
                      grep -vxF -f <(sed -e 's/#.*//' -e '/^ *$/d' "$linux_only"))
 
 # One ninja file per run: parallel, and an unchanged file is not compiled twice.

@@ -13,10 +13,26 @@
 extern char** environ;
 
 namespace qm::test {
+namespace {
+
+// A pipe whose ends close on exec. macOS has no pipe2; there the flag is set
+// right after (the test process starts no other program meanwhile).
+bool cloexec_pipe(int fds[2]) {
+#ifdef __linux__
+  return ::pipe2(fds, O_CLOEXEC) == 0;
+#else
+  if (::pipe(fds) != 0) return false;
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#endif
+}
+
+}  // namespace
 
 EngineProcess::EngineProcess(const std::vector<std::string>& extra_env) {
   int in_pipe[2], out_pipe[2];
-  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (!cloexec_pipe(in_pipe) || !cloexec_pipe(out_pipe)) throw std::runtime_error("pipe");
   std::vector<std::string> env_strings;
   for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
   for (const auto& e : extra_env) env_strings.push_back(e);
