@@ -14,17 +14,40 @@
 #include "fs/directory_parts.h"
 #include "fs/fast_reader.h"
 #include "fs/listing_hook.h"
+#include "fs/portable_reader.h"
 
 namespace qm {
 namespace {
 
-// Opens a directory for reading, retrying while interrupted.
+// Opens a directory for reading, retrying while interrupted. A path that is
+// not a directory fails, a symbolic link is not followed, and a directory
+// swapped for a FIFO fails instead of blocking the worker until a writer comes.
 int open_directory(const char* path) {
   int fd;
   do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC, 0666);
+    fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+// The attributes every reply carries, in the layout bulk_reply_parser.h reads.
+struct attrlist bulk_attributes() {
+  struct attrlist attributes = {};
+  attributes.bitmapcount = ATTR_BIT_MAP_COUNT;
+  attributes.commonattr = kBulkCommonRequested;
+  attributes.fileattr = kBulkFileRequested;
+  return attributes;
+}
+
+// One reply into buffer (kBulkReplySize bytes): the record count, 0 at the
+// end, negative on failure (errno set).
+int read_reply(int fd, unsigned char* buffer) {
+  struct attrlist attributes = bulk_attributes();
+  int count;
+  do {
+    count = ::getattrlistbulk(fd, &attributes, buffer, kBulkReplySize, 0);
+  } while (count < 0 && errno == EINTR);
+  return count;
 }
 
 // Reads every reply of the directory and hands each to parse(reply, count),
@@ -38,15 +61,10 @@ Result<std::uint64_t> read_bulk(std::string_view path, Parse&& parse) {
 
   // One zero-filled reply buffer per directory, reused for every refill.
   const auto reply = std::make_unique<unsigned char[]>(kBulkReplySize);
-  struct attrlist attributes = {};
-  attributes.bitmapcount = ATTR_BIT_MAP_COUNT;
-  attributes.commonattr = kBulkCommonRequested;
-  attributes.fileattr = kBulkFileRequested;
-
   std::uint64_t skipped = 0;
   bool first_reply = true;
   for (;;) {
-    const int count = ::getattrlistbulk(dir.get(), &attributes, reply.get(), kBulkReplySize, 0);
+    const int count = read_reply(dir.get(), reply.get());
     if (count < 0) return CommandError{last_os_error_text()};
     if (count == 0) break;
     if (first_reply) {
@@ -75,31 +93,49 @@ Result<DirListing> read_directory_fast(std::string_view path, EntryId parent) {
 Result<CompactListing> read_directory_fast_compact(std::string_view path) {
   CompactListing listing;
   auto skipped = read_bulk(path, [&](const unsigned char* reply, std::uint32_t count) {
-    return parse_bulk_reply_compact(reply, count, path, listing);
+    return parse_bulk_reply_compact(reply, count, listing);
   });
   if (!skipped) return std::move(skipped).take_error();
   listing.skipped = *skipped;
   return listing;
 }
 
-// Here a directory is one part: the bulk reader hands a directory with a name
-// that is not text to the portable reader as a whole, which cannot be done
-// once some of its parts have been merged.
-PartedDirectory::PartedDirectory(std::string_view path) : path_(path) {}
+// A directory in parts: one reply per part, decoded by whichever worker takes
+// it. Until the first part is handed over the directory can still go to the
+// portable reader whole, so a first reply that fails or that the parser would
+// refuse does that, as the whole-directory reader does; later failures count
+// as errors of their part.
+PartedDirectory::PartedDirectory(std::string_view path)
+    : path_(path), fd_(path_.find('\0') == std::string::npos ? open_directory(path_.c_str()) : -1) {}
 
 PartedDirectory::~PartedDirectory() = default;
 
-bool PartedDirectory::is_open() const { return true; }  // a failed open is counted in the listing
+bool PartedDirectory::is_open() const { return fd_.get() >= 0; }
 
 bool PartedDirectory::read_part(RawPart& raw) {
   raw.filled = 0;
-  if (!first_part_) return true;
+  if (listed_whole_) return true;  // the portable reader's one part was the whole directory
+  const int count = read_reply(fd_.get(), raw.bytes.get());
+  const bool first = first_part_;
   first_part_ = false;
-  raw.listed = list_directory_compact(path_);
-  raw.filled = 1;
+  if (count > 0 && first) run_listing_hook(path_);
+  if (first && (count < 0 || (count > 0 && !check_bulk_reply(raw.bytes.get(), static_cast<std::uint32_t>(count))))) {
+    listed_whole_ = true;
+    raw.listed = list_directory_compact_portable(path_);
+    raw.filled = 1;
+    return true;
+  }
+  if (count < 0) return false;
+  raw.filled = count;
   return true;
 }
 
-void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const { out = std::move(raw.listed); }
+void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const {
+  if (listed_whole_) {
+    out = std::move(raw.listed);
+    return;
+  }
+  decode_bulk_part(raw.bytes.get(), static_cast<std::uint32_t>(raw.filled), out);
+}
 
 }  // namespace qm

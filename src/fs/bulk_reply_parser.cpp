@@ -35,32 +35,35 @@ bool name_of(const unsigned char* record, std::uint32_t length, std::string_view
   return true;
 }
 
-// A name a directory can hold: text, not "." or "..", no separator. An empty
-// name or one with a NUL before the terminating one cannot name an entry either.
+// A name a directory can hold: not "." or "..", no separator. An empty name or
+// one with a NUL before the terminating one cannot name an entry either. Names
+// that are not UTF-8 are valid names; readers keep their bytes.
 bool is_entry_name(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
-  if (name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos) return false;
-  return is_valid_utf8(name);
+  return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-enum class RecordKind { admitted, skipped };
+// admitted: a file or directory; skipped: a placeholder or another kind of
+// object; unreadable: the record is whole (its length can be trusted) but its
+// attributes are incomplete or malformed.
+enum class RecordKind { admitted, skipped, unreadable };
 
 // Parses the record at `offset` into `record`; `length` receives its length.
-Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, bool directory_is_text,
-                                BulkRecord& record, std::uint32_t& length) {
+// Fails only when the record's length cannot be trusted, so the records after
+// it cannot be found.
+Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, BulkRecord& record,
+                                std::uint32_t& length) {
   if (offset > kBulkReplySize - 4) return CommandError{kInvalidBulkLength};
   const unsigned char* r = reply + offset;
   length = load_u32(r + kLength);
   if (length < kMinimumRecord) return CommandError{kInvalidBulkRecord};
   if (offset + length > kBulkReplySize) return CommandError{kTruncatedBulkRecord};
 
-  if (length < kDevice) return CommandError{kUnsupportedBulkAttributes};
-  if ((load_u32(r + kReturnedCommon) & kBulkCommonRequired) != kBulkCommonRequired) {
-    return CommandError{kUnsupportedBulkAttributes};
-  }
+  if (length < kDevice) return RecordKind::unreadable;
+  if ((load_u32(r + kReturnedCommon) & kBulkCommonRequired) != kBulkCommonRequired) return RecordKind::unreadable;
   std::string_view name;
-  if (!name_of(r, length, name) || !is_entry_name(name)) return CommandError{kUnsupportedBulkAttributes};
-  if (length < kFileAttributes) return CommandError{kUnsupportedBulkAttributes};
+  if (!name_of(r, length, name) || !is_entry_name(name)) return RecordKind::unreadable;
+  if (length < kFileAttributes) return RecordKind::unreadable;
 
   const std::uint32_t type = load_u32(r + kObjectType);
   if ((load_u32(r + kFlags) & kBulkDatalessFlag) || (type != kBulkObjectRegular && type != kBulkObjectDirectory)) {
@@ -71,26 +74,22 @@ Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, 
   std::size_t at = kFileAttributes;
   std::uint64_t links = 1, size = 0, allocated = 0;
   if (file_attributes & kBulkFileLinkCount) {
-    if (at + 4 > length) return CommandError{kUnsupportedBulkAttributes};
+    if (at + 4 > length) return RecordKind::unreadable;
     links = load_u32(r + at);
     at += 4;
   }
   if (file_attributes & kBulkFileTotalSize) {
-    if (at + 8 > length) return CommandError{kUnsupportedBulkAttributes};
+    if (at + 8 > length) return RecordKind::unreadable;
     size = load_u64(r + at);
     at += 8;
   }
   if (file_attributes & kBulkFileAllocSize) {
-    if (at + 8 > length) return CommandError{kUnsupportedBulkAttributes};
+    if (at + 8 > length) return RecordKind::unreadable;
     allocated = load_u64(r + at);
     at += 8;
   }
   const bool directory = type == kBulkObjectDirectory;
-  if (!directory && (file_attributes & kBulkFileRequested) != kBulkFileRequested) {
-    return CommandError{kUnsupportedBulkAttributes};
-  }
-  // The joined path is text exactly when the directory path is: the name is.
-  if (!directory_is_text) return CommandError{kUnsupportedBulkAttributes};
+  if (!directory && (file_attributes & kBulkFileRequested) != kBulkFileRequested) return RecordKind::unreadable;
 
   record.name = name;
   record.device = load_u32(r + kDevice);
@@ -105,32 +104,67 @@ Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, 
   return RecordKind::admitted;
 }
 
+// Walks the `count` records of a reply, calling on_record(kind, record) for
+// each whole one; stops at the first whose length cannot be trusted and
+// returns its error.
 template <class OnRecord>
-Result<std::uint64_t> parse_records(const unsigned char* reply, std::uint32_t count, std::string_view directory,
-                                    OnRecord&& on_record) {
-  const bool directory_is_text = is_valid_utf8(directory);
-  std::uint64_t skipped = 0;
+Result<bool> walk_records(const unsigned char* reply, std::uint32_t count, OnRecord&& on_record) {
   std::size_t offset = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     BulkRecord record;
     std::uint32_t length = 0;
-    auto kind = parse_record(reply, offset, directory_is_text, record, length);
+    auto kind = parse_record(reply, offset, record, length);
     if (!kind) return std::move(kind).take_error();
-    if (*kind == RecordKind::skipped || !on_record(record)) ++skipped;
+    on_record(*kind, record);
     offset += length;
   }
+  return true;
+}
+
+// A whole reply, all or nothing: the skip count, or the error of the first
+// record that cannot be read. on_record returns false for a record it could
+// not take, which counts as skipped.
+template <class OnRecord>
+Result<std::uint64_t> parse_records(const unsigned char* reply, std::uint32_t count, OnRecord&& on_record) {
+  std::uint64_t skipped = 0;
+  bool unreadable = false;
+  auto walked = walk_records(reply, count, [&](RecordKind kind, const BulkRecord& record) {
+    if (unreadable) return;
+    if (kind == RecordKind::unreadable) {
+      unreadable = true;
+    } else if (kind == RecordKind::skipped || !on_record(record)) {
+      ++skipped;
+    }
+  });
+  if (!walked) return std::move(walked).take_error();
+  if (unreadable) return CommandError{kUnsupportedBulkAttributes};
   return skipped;
+}
+
+// Appends one record to a compact listing; false when its name no longer fits.
+bool add_compact(CompactListing& out, const BulkRecord& record) {
+  ListedEntry* e = append_listed_entry(out, record.name);
+  if (!e) return false;
+  e->size = record.size;
+  e->allocated = record.allocated;
+  e->modified = record.modified;
+  e->device = record.device;
+  e->inode = record.file_id;
+  e->links = record.links;
+  e->directory = record.directory;
+  return true;
 }
 
 }  // namespace
 
 Result<std::uint64_t> parse_bulk_reply(const unsigned char* reply, std::uint32_t count, std::string_view directory,
                                        EntryId parent, std::vector<EntryMetadata>& out) {
-  return parse_records(reply, count, directory, [&](const BulkRecord& record) {
+  return parse_records(reply, count, [&](const BulkRecord& record) {
     EntryMetadata& m = out.emplace_back();
     m.parent = parent;
-    m.name.assign(record.name);
-    m.path = join_path(directory, record.name);
+    // Text as the portable reader makes it: U+FFFD for bytes that are not UTF-8.
+    append_lossy_utf8(m.name, record.name);
+    m.path = lossy_utf8(join_path(directory, record.name));
     m.identity = identity_text(record.device, record.file_id);
     m.size = record.size;
     m.allocated = record.allocated;
@@ -141,23 +175,19 @@ Result<std::uint64_t> parse_bulk_reply(const unsigned char* reply, std::uint32_t
   });
 }
 
-Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count,
-                                               std::string_view directory, CompactListing& out) {
-  return parse_records(reply, count, directory, [&](const BulkRecord& record) {
-    if (out.names.size() + record.name.size() > UINT32_MAX) return false;
-    ListedEntry& e = out.entries.emplace_back();
-    e.name_offset = static_cast<std::uint32_t>(out.names.size());
-    e.name_length = static_cast<std::uint16_t>(record.name.size());
-    out.names.append(record.name);
-    e.size = record.size;
-    e.allocated = record.allocated;
-    e.modified = record.modified;
-    e.device = record.device;
-    e.inode = record.file_id;
-    e.links = record.links;
-    e.directory = record.directory;
-    return true;
+Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count, CompactListing& out) {
+  return parse_records(reply, count, [&](const BulkRecord& record) { return add_compact(out, record); });
+}
+
+Result<std::uint64_t> check_bulk_reply(const unsigned char* reply, std::uint32_t count) {
+  return parse_records(reply, count, [](const BulkRecord&) { return true; });
+}
+
+void decode_bulk_part(const unsigned char* reply, std::uint32_t count, CompactListing& out) {
+  auto walked = walk_records(reply, count, [&](RecordKind kind, const BulkRecord& record) {
+    if (kind != RecordKind::admitted || !add_compact(out, record)) ++out.skipped;
   });
+  if (!walked) ++out.errors;  // the records after this one cannot be found
 }
 
 }  // namespace qm

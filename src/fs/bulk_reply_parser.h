@@ -59,16 +59,32 @@ struct BulkRecord {
   bool directory = false;
 };
 
-// The records of one reply: `count` records packed from the start of `reply`
-// (kBulkReplySize bytes). Admitted records are appended to `out`; the result is
-// the number of skipped records (placeholders, objects that are neither file
-// nor directory) or the error text of the first malformed record.
+// The records of one reply, all or nothing: `count` records packed from the
+// start of `reply` (kBulkReplySize bytes). Admitted records are appended to
+// `out`; the result is the number of skipped records (placeholders, objects
+// that are neither file nor directory) or the error text of the first record
+// that cannot be read, which sends the directory to the portable reader.
 // `directory` is the listed path: record paths are it joined with the name.
+// A name that is not UTF-8 is admitted with U+FFFD in place of its bad bytes,
+// in the name and the path, as the portable reader names it.
 Result<std::uint64_t> parse_bulk_reply(const unsigned char* reply, std::uint32_t count, std::string_view directory,
                                        EntryId parent, std::vector<EntryMetadata>& out);
 
-// The same reply in compact form.
-Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count,
-                                               std::string_view directory, CompactListing& out);
+// The same reply in compact form; a name that is not UTF-8 also keeps its
+// bytes in out.raw_names.
+Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count, CompactListing& out);
+
+// Whether parse_bulk_reply would take the reply: its skip count or its error.
+// Checks the first part of a directory while it can still go to the portable
+// reader whole.
+Result<std::uint64_t> check_bulk_reply(const unsigned char* reply, std::uint32_t count);
+
+// One reply as one part of a directory read in parts, which can no longer go
+// to the portable reader: admitted records are appended to out as in
+// parse_bulk_reply_compact; placeholders, other objects and records whose
+// attributes cannot be read add to out.skipped; a record whose length cannot
+// be trusted ends the part with one error in out.errors (the records before
+// it stand, the ones after it cannot be found).
+void decode_bulk_part(const unsigned char* reply, std::uint32_t count, CompactListing& out);
 
 }  // namespace qm

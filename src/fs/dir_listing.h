@@ -61,6 +61,12 @@ struct CompactListing {
   }
 };
 
+// Appends an entry named `name` (the bytes the directory holds) for the caller
+// to fill: its text form goes to out.names, and the bytes themselves to
+// out.raw_names when they are not text. nullptr (and nothing appended) when
+// the names would no longer fit the 32-bit offsets; the caller counts it skipped.
+ListedEntry* append_listed_entry(CompactListing& out, std::string_view name);
+
 // True while QUILLMARSH_STANDARD_READDIR is set: every listing goes through the
 // portable reader.
 bool standard_readdir_requested();

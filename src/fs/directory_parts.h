@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/unique_fd.h"
 #include "fs/dir_listing.h"
 
 namespace qm {
@@ -45,9 +46,10 @@ class PartedDirectory {
   void decode_part(RawPart& raw, CompactListing& out) const;
 
  private:
-  [[maybe_unused]] int fd_ = -1;  // unused where directories are listed whole
   std::string path_;  // for the listing hook
+  UniqueFd fd_;
   bool first_part_ = true;
+  bool listed_whole_ = false;  // macOS: the first reply sent the directory to the portable reader
 };
 
 }  // namespace qm

@@ -213,22 +213,18 @@ Result<CompactListing> read_directory_fast_compact(std::string_view path) {
   return listing;
 }
 
-PartedDirectory::PartedDirectory(std::string_view path) : path_(path) {
-  if (path_.find('\0') != std::string::npos) return;
-  fd_ = open_directory(path_.c_str());
-}
+PartedDirectory::PartedDirectory(std::string_view path)
+    : path_(path), fd_(path_.find('\0') == std::string::npos ? open_directory(path_.c_str()) : -1) {}
 
-PartedDirectory::~PartedDirectory() {
-  if (fd_ >= 0) ::close(fd_);
-}
+PartedDirectory::~PartedDirectory() = default;
 
-bool PartedDirectory::is_open() const { return fd_ >= 0; }
+bool PartedDirectory::is_open() const { return fd_.get() >= 0; }
 
 bool PartedDirectory::read_part(RawPart& raw) {
   raw.filled = 0;
   long filled;
   do {
-    filled = ::syscall(SYS_getdents64, fd_, raw.bytes.get(), RawPart::kCapacity);
+    filled = ::syscall(SYS_getdents64, fd_.get(), raw.bytes.get(), RawPart::kCapacity);
   } while (filled < 0 && errno == EINTR);
   if (filled < 0) return false;
   raw.filled = filled;
@@ -258,7 +254,7 @@ void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const {
     // A failed stat (the entry vanished, or cannot be examined) is skipped, as
     // the portable reader counts it.
     struct stat st;
-    if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
+    if (::fstatat(fd_.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
       ++out.skipped;
       continue;
     }

@@ -204,7 +204,8 @@ std::vector<ParseCase> cases() {
             {with(file_record("a"), [](RecordSpec& r) { r.patches = {{28, patch_bytes(200)}}; })}, unsupported),
       fails("a name without its terminating NUL",
             {with(file_record("abc"), [](RecordSpec& r) { r.patches = {{88 + 3, "x"}}; })}, unsupported),
-      fails("a name that is not UTF-8", {file_record("bad\xFF")}, unsupported),
+      reads("a name that is not UTF-8 is admitted with U+FFFD in its text", {file_record("bad\xFF")},
+            {default_file("bad\xEF\xBF\xBD")}, 0),
       fails("a name that is dot", {file_record(".")}, unsupported),
       fails("a name that is dot dot", {dir_record("..")}, unsupported),
       fails("a name with a separator", {file_record("a/b")}, unsupported),
@@ -234,8 +235,13 @@ std::vector<ParseCase> cases() {
       fails("a file without its allocated size",
             {with(file_record("a"), [](RecordSpec& r) { r.returned_file = kBulkFileLinkCount | kBulkFileTotalSize; })},
             unsupported),
-      fails("an admitted record in a directory whose path is not UTF-8", {file_record("a")}, unsupported,
-            "/Volumes/bad\xC3"),
+      reads("an admitted record in a directory whose path is not UTF-8", {file_record("a")},
+            {[] {
+              Expected e = default_file("a");
+              e.path = "/Volumes/bad\xEF\xBF\xBD/a";
+              return e;
+            }()},
+            0, "/Volumes/bad\xC3"),
       fails("an error after good records drops the reply", {file_record("a"), dir_record("b"), file_record(".")},
             unsupported),
       // Skips.
@@ -340,19 +346,24 @@ TEST_P(BulkReplyParser, ReadsRecordsOrRefusesTheReply) {
   std::vector<EntryMetadata> full;
   const auto full_result = parse_bulk_reply(reply.data(), c.count, c.directory, 9, full);
   CompactListing compact;
-  const auto compact_result = parse_bulk_reply_compact(reply.data(), c.count, c.directory, compact);
+  const auto compact_result = parse_bulk_reply_compact(reply.data(), c.count, compact);
+  const auto checked = check_bulk_reply(reply.data(), c.count);
 
   if (c.error) {
     ASSERT_FALSE(full_result.ok());
     EXPECT_EQ(full_result.error(), *c.error);
     ASSERT_FALSE(compact_result.ok());
     EXPECT_EQ(compact_result.error(), *c.error);
+    ASSERT_FALSE(checked.ok());
+    EXPECT_EQ(checked.error(), *c.error);
     return;
   }
   ASSERT_TRUE(full_result.ok()) << full_result.error();
   ASSERT_TRUE(compact_result.ok()) << compact_result.error();
   EXPECT_EQ(*full_result, c.skipped);
   EXPECT_EQ(*compact_result, c.skipped);
+  ASSERT_TRUE(checked.ok()) << checked.error();
+  EXPECT_EQ(*checked, c.skipped);
 
   ASSERT_EQ(full.size(), c.admitted.size());
   ASSERT_EQ(compact.entries.size(), c.admitted.size());
@@ -405,6 +416,106 @@ TEST(BulkReplyParser, ReadsAFullBufferOfRecords) {
   ASSERT_EQ(out.size(), records.size());
   EXPECT_EQ(out.front().name, "f-00000");
   EXPECT_EQ(out.back().name, "last");
+}
+
+// ---- a huge directory read in parts: one reply per part ----
+
+std::string numbered(const char* prefix, std::size_t n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%06zu", prefix, n);
+  return name;
+}
+
+// Full replies of numbered files, as getattrlistbulk returns a huge directory.
+std::vector<std::vector<RecordSpec>> huge_directory_replies(std::size_t replies, std::size_t& files) {
+  const std::size_t per_reply = kBulkReplySize / encode(file_record(numbered("f-", 0))).size();
+  std::vector<std::vector<RecordSpec>> out(replies);
+  files = 0;
+  for (auto& reply : out) {
+    for (std::size_t i = 0; i < per_reply; ++i) reply.push_back(file_record(numbered("f-", files++)));
+  }
+  return out;
+}
+
+TEST(BulkPartDecoder, AHugeDirectoryDecodedPartByPartListsEveryEntryInOrder) {
+  std::size_t files = 0;
+  const auto replies = huge_directory_replies(3, files);
+  std::vector<CompactListing> parts(replies.size());
+  for (std::size_t p = 0; p < replies.size(); ++p) {
+    const auto reply = reply_of(replies[p]);
+    decode_bulk_part(reply.data(), static_cast<std::uint32_t>(replies[p].size()), parts[p]);
+  }
+  std::size_t next = 0;
+  for (const CompactListing& part : parts) {
+    EXPECT_EQ(part.errors, 0u);
+    EXPECT_EQ(part.skipped, 0u);
+    EXPECT_TRUE(part.raw_names.empty());
+    EXPECT_GT(part.entries.size(), 500u);  // each part a buffer-full (104-byte records)
+    for (const ListedEntry& e : part.entries) {
+      EXPECT_EQ(part.name(e), numbered("f-", next++));
+      EXPECT_EQ(e.size, 10u);
+      EXPECT_EQ(e.inode, 4242u);
+    }
+  }
+  EXPECT_EQ(next, files);
+}
+
+TEST(BulkPartDecoder, KeepsNamesThatAreNotUtf8AsBytes) {
+  const std::string latin1 = "caf\xE9.txt";  // a name written in Latin-1
+  const std::vector<RecordSpec> records = {file_record("plain"), file_record(latin1), dir_record("sub\xFF\xFE"),
+                                           file_record("caf\xC3\xA9")};
+  const auto reply = reply_of(records);
+  CompactListing part;
+  decode_bulk_part(reply.data(), static_cast<std::uint32_t>(records.size()), part);
+  ASSERT_EQ(part.entries.size(), 4u);
+  EXPECT_EQ(part.errors + part.skipped, 0u);
+  EXPECT_EQ(part.name(part.entries[1]), "caf\xEF\xBF\xBD.txt");
+  EXPECT_EQ(part.name(part.entries[2]), "sub\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_TRUE(part.entries[2].directory);
+  // The bytes to open them by, for exactly the names that are not text.
+  ASSERT_EQ(part.raw_names.size(), 2u);
+  EXPECT_EQ(part.os_name(0), "plain");
+  EXPECT_EQ(part.os_name(1), latin1);
+  EXPECT_EQ(part.os_name(2), "sub\xFF\xFE");
+  EXPECT_EQ(part.os_name(3), "caf\xC3\xA9");
+
+  // A whole-directory reply keeps them the same way.
+  CompactListing whole;
+  const auto skipped = parse_bulk_reply_compact(reply.data(), static_cast<std::uint32_t>(records.size()), whole);
+  ASSERT_TRUE(skipped.ok()) << skipped.error();
+  EXPECT_EQ(whole.names, part.names);
+  ASSERT_EQ(whole.raw_names.size(), 2u);
+  EXPECT_EQ(whole.os_name(1), latin1);
+}
+
+TEST(BulkPartDecoder, SkipsARecordItCannotReadAndGoesOn) {
+  // A whole reply would send the directory to the portable reader; a later part
+  // no longer can, so the one record counts as skipped.
+  const std::vector<RecordSpec> records = {
+      file_record("a"), with(file_record("b"), [](RecordSpec& r) { r.returned_common &= ~0x40000u; }),
+      file_record("."), with(file_record("link"), [](RecordSpec& r) { r.type = 5; }), file_record("c")};
+  const auto reply = reply_of(records);
+  CompactListing part;
+  decode_bulk_part(reply.data(), static_cast<std::uint32_t>(records.size()), part);
+  ASSERT_EQ(part.entries.size(), 2u);
+  EXPECT_EQ(part.name(part.entries[0]), "a");
+  EXPECT_EQ(part.name(part.entries[1]), "c");
+  EXPECT_EQ(part.skipped, 3u);
+  EXPECT_EQ(part.errors, 0u);
+  EXPECT_FALSE(check_bulk_reply(reply.data(), static_cast<std::uint32_t>(records.size())).ok());
+}
+
+TEST(BulkPartDecoder, ARecordOfUntrustedLengthEndsThePartWithOneError) {
+  const std::vector<RecordSpec> records = {file_record("a"), file_record("b"),
+                                           with(file_record("c"), [](RecordSpec& r) { r.length = 12; }),
+                                           file_record("d")};
+  const auto reply = reply_of(records);
+  CompactListing part;
+  decode_bulk_part(reply.data(), static_cast<std::uint32_t>(records.size()), part);
+  ASSERT_EQ(part.entries.size(), 2u);  // the records before it stand
+  EXPECT_EQ(part.name(part.entries[1]), "b");
+  EXPECT_EQ(part.errors, 1u);
+  EXPECT_EQ(part.skipped, 0u);
 }
 
 }  // namespace
