@@ -131,6 +131,7 @@ std::optional<MacProcessFacts> read_process_facts(pid_t pid) {
   facts.bsd.pbi_start_tvsec = bsd.pbi_start_tvsec;
 
   proc_taskinfo task{};
+  errno = 0;
   if (proc_pidinfo(pid, PROC_PIDTASKINFO, 0, &task, sizeof task) == static_cast<int>(sizeof task)) {
     facts.task = MacTaskInfo{task.pti_resident_size, task.pti_total_user, task.pti_total_system};
   } else if (errno == ESRCH) {
