@@ -36,6 +36,19 @@ void BM_DecodeScanRequestWithExcludes(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeScanRequestWithExcludes);
 
+// Arguments full of fractions and exponents: the decoder's double conversion.
+void BM_DecodeRequestWithDoubles(benchmark::State& state) {
+  const std::string line =
+      R"({"request":3,"command":"large","args":{"weights":[0.1,2.5e-3,3.141592653589793,1e300,-7.25,)"
+      R"(6.02214076e23,1.7976931348623157e308,5e-324,0.30000000000000004,123456.789,-0.0,9.999e-7]}})";
+  for (auto _ : state) {
+    auto decoded = decode_request(line);
+    benchmark::DoNotOptimize(decoded);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+}
+BENCHMARK(BM_DecodeRequestWithDoubles);
+
 // A children page: 200 items of ten members, the shape of the browse replies.
 JsonValue children_like_reply() {
   JsonArray items;

@@ -49,7 +49,7 @@ class PartedDirectory {
   std::string path_;  // for the listing hook
   UniqueFd fd_;
   bool first_part_ = true;
-  bool listed_whole_ = false;  // macOS: the first reply sent the directory to the portable reader
+  [[maybe_unused]] bool listed_whole_ = false;  // macOS: the first reply sent the directory to the portable reader
 };
 
 }  // namespace qm
