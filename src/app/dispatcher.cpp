@@ -1,4 +1,7 @@
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
+
+#include "app/command_args.h"
+#include "protocol/args.h"
 
 namespace qm {
 
@@ -40,7 +43,7 @@ CommandResult dispatch_command(Engine& engine, const Request& request) {
   const std::uint64_t id = read_entry_id(args);
   switch (command_by_name(request.command)) {
     case CommandName::Scan: {
-      Result<ScanArgs> scan = read_scan_args(args);
+      Result<ScanRequest> scan = read_scan_args(args);
       if (!scan) return std::move(scan).take_error();
       return scan_command(engine, *scan, request.request);
     }
@@ -52,18 +55,18 @@ CommandResult dispatch_command(Engine& engine, const Request& request) {
       if (!paths) return std::move(paths).take_error();
       return forget_command(engine, **paths);
     }
-    case CommandName::System: return system_command();
+    case CommandName::System: return system_command(*engine.seams.system_provider());
     case CommandName::Summary: return summary_command(engine);
     case CommandName::Measure: {
       Result<const JsonArray*> paths = read_paths_arg(args);
       if (!paths) return std::move(paths).take_error();
-      return measure_command(**paths);
+      return measure_command(engine, **paths);
     }
     case CommandName::Children: return children_command(engine, id, unsigned_arg(args, "offset", 0));
     case CommandName::Terminate: {
       Result<TerminateArgs> terminate = read_terminate_args(args);
       if (!terminate) return std::move(terminate).take_error();
-      return terminate_command(terminate->pid, terminate->force);
+      return terminate_command(*engine.seams.system_provider(), terminate->pid, terminate->force);
     }
     case CommandName::Duplicates:
       return duplicates_command(engine, unsigned_arg(args, "minimum", 1024), request.request);

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "protocol/command_args.h"
-#include "protocol/commands.h"
+#include "app/commands.h"
+#include "app/engine.h"
 #include "protocol/request.h"
 
 namespace qm {

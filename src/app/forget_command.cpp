@@ -1,9 +1,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/commands.h"
+#include "app/entry_json.h"
 #include "index/forget_paths.h"
-#include "index/scan_summary.h"
-#include "protocol/commands.h"
 
 namespace qm {
 
@@ -14,7 +14,7 @@ CommandResult forget_command(Engine& engine, const JsonArray& paths) {
     if (element.is_string()) given.push_back(element.as_string());
   }
   forget_paths(engine.index, given);
-  return scan_summary(engine.index);
+  return summary_json(summarize(engine.index));
 }
 
 }  // namespace qm

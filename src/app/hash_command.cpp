@@ -1,12 +1,13 @@
+#include "app/commands.h"
 #include "hashing/hash_entry.h"
-#include "protocol/commands.h"
 
 namespace qm {
 
 // The full hash of one entry, checked against the disk before and after; the
 // cache is not consulted, so the reply always reflects the bytes on disk now.
 CommandResult hash_command(Engine& engine, std::uint64_t id) {
-  auto hashed = hash_entry(engine, id, HashMode::Full, true);
+  const HashContext context{*engine.seams.files, *engine.seams.clock};
+  auto hashed = hash_entry(engine.index, engine.hash_cache, context, id, HashMode::Full, true);
   if (!hashed) return std::move(hashed).take_error();
   JsonObject result;
   result.insert("hash", std::move(hashed).value());

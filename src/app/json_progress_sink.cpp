@@ -1,31 +1,33 @@
-#include "index/progress_event.h"
+#include "app/json_progress_sink.h"
+
+#include <string>
+
+#include "protocol/json_writer.h"
 
 namespace qm {
 
-JsonValue scan_progress_event(std::uint64_t request_id, std::uint64_t entries, std::uint64_t errors,
-                              std::uint64_t skipped, std::uint64_t elapsed_ms, std::string path) {
+void JsonProgressSink::indexing(const IndexingProgress& progress) {
   JsonObject event;
-  event.insert("elapsedMs", elapsed_ms);
-  event.insert("entries", entries);
-  event.insert("errors", errors);
+  event.insert("elapsedMs", progress.elapsed_ms);
+  event.insert("entries", progress.entries);
+  event.insert("errors", progress.errors);
   event.insert("event", "progress");
-  event.insert("path", std::move(path));
+  event.insert("path", std::string(progress.path));
   event.insert("phase", "indexing");
-  event.insert("request", request_id);
-  event.insert("skipped", skipped);
-  return event;
+  event.insert("request", request_id_);
+  event.insert("skipped", progress.skipped);
+  write_json_line(event);
 }
 
-JsonValue stage_progress_event(std::uint64_t request_id, std::string_view phase, std::uint64_t entries,
-                               std::uint64_t total, std::uint64_t elapsed_ms) {
+void JsonProgressSink::stage(const StageProgress& progress) {
   JsonObject event;
-  event.insert("elapsedMs", elapsed_ms);
-  event.insert("entries", entries);
+  event.insert("elapsedMs", progress.elapsed_ms);
+  event.insert("entries", progress.entries);
   event.insert("event", "progress");
-  event.insert("phase", phase);
-  event.insert("request", request_id);
-  event.insert("total", total);
-  return event;
+  event.insert("phase", progress.phase);
+  event.insert("request", request_id_);
+  event.insert("total", progress.total);
+  write_json_line(event);
 }
 
 }  // namespace qm

@@ -1,18 +1,22 @@
 #pragma once
 #include <cstdint>
-#include <string>
-#include <string_view>
 
-#include "protocol/json_value.h"
+#include "common/progress_sink.h"
 
 namespace qm {
 
-// The line a scan writes after a batch: phase "indexing".
-JsonValue scan_progress_event(std::uint64_t request_id, std::uint64_t entries, std::uint64_t errors,
-                              std::uint64_t skipped, std::uint64_t elapsed_ms, std::string path);
+// Writes each report as a progress event line on standard output, for the
+// request it belongs to: phase "indexing" for the scan, the stage's phase
+// ("sampling", "hashing") for a hashing stage.
+class JsonProgressSink final : public ProgressSink {
+ public:
+  explicit JsonProgressSink(std::uint64_t request_id) : request_id_(request_id) {}
 
-// The line a hashing stage writes: phase "sampling" or "hashing".
-JsonValue stage_progress_event(std::uint64_t request_id, std::string_view phase, std::uint64_t entries,
-                               std::uint64_t total, std::uint64_t elapsed_ms);
+  void indexing(const IndexingProgress& progress) override;
+  void stage(const StageProgress& progress) override;
+
+ private:
+  std::uint64_t request_id_;
+};
 
 }  // namespace qm

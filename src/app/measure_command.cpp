@@ -1,15 +1,16 @@
-#include "index/measure_path.h"
+#include "app/commands.h"
 #include "common/thread_pool.h"
-#include "protocol/commands.h"
+#include "index/measure_path.h"
 
 namespace qm {
 
-CommandResult measure_command(const JsonArray& paths) {
+CommandResult measure_command(Engine& engine, const JsonArray& paths) {
   // One path per work item; results land by position, so the reply keeps request order.
   std::vector<PathMeasure> measures(paths.size());
+  const DirectoryReader& reader = *engine.seams.directories;
   process_pool().for_each_index(paths.size(), [&](std::size_t i) {
     const JsonValue& element = paths[i];
-    measures[i] = measure_path(element.is_string() ? std::string_view(element.as_string()) : std::string_view());
+    measures[i] = measure_path(element.is_string() ? std::string_view(element.as_string()) : std::string_view(), reader);
   });
   JsonArray result;
   result.reserve(paths.size());

@@ -1,4 +1,4 @@
-#include "protocol/serve_loop.h"
+#include "app/serve_loop.h"
 
 #include <exception>
 #include <memory>
@@ -8,8 +8,7 @@
 #include <variant>
 
 #include "common/utf8.h"
-#include "index/engine.h"
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
 #include "protocol/json_writer.h"
 #include "protocol/line_reader.h"
 #include "protocol/reply_envelope.h"
@@ -47,9 +46,9 @@ void serve_line(Engine& engine, std::string_view line, std::string& out) {
 
 }  // namespace
 
-int serve_requests(int input_fd) {
+int serve_requests(int input_fd, const Seams& seams) {
   // The engine state lives for the whole run and is released before returning.
-  auto engine = std::make_unique<Engine>();
+  auto engine = std::make_unique<Engine>(seams);
   LineReader reader(input_fd);
   std::string reply;  // reused, so a small reply costs no allocation
   std::string_view line;

@@ -8,13 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "common/os_error.h"
 #include "common/unique_fd.h"
 #include "fs/bulk_reply_parser.h"
-#include "fs/directory_parts.h"
-#include "fs/fast_reader.h"
-#include "fs/listing_hook.h"
-#include "fs/portable_reader.h"
+#include "fs/directory_reader.h"
 
 namespace qm {
 namespace {
@@ -22,10 +18,10 @@ namespace {
 // Opens a directory for reading, retrying while interrupted. A path that is
 // not a directory fails, a symbolic link is not followed, and a directory
 // swapped for a FIFO fails instead of blocking the worker until a writer comes.
-int open_directory(const char* path) {
+int open_directory(int at, const std::string& path) {
   int fd;
   do {
-    fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    fd = ::openat(at, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -50,92 +46,70 @@ int read_reply(int fd, unsigned char* buffer) {
   return count;
 }
 
-// Reads every reply of the directory and hands each to parse(reply, count),
-// which returns the reply's skip count or an error. Returns the total skips.
-template <class Parse>
-Result<std::uint64_t> read_bulk(std::string_view path, Parse&& parse) {
-  if (path.find('\0') != std::string_view::npos) return CommandError{kNulByteError};
-  const std::string c_path(path);
-  const UniqueFd dir(open_directory(c_path.c_str()));
-  if (dir.get() < 0) return CommandError{last_os_error_text()};
-
-  // One zero-filled reply buffer per directory, reused for every refill.
-  const auto reply = std::make_unique<unsigned char[]>(kBulkReplySize);
-  std::uint64_t skipped = 0;
-  bool first_reply = true;
-  for (;;) {
-    const int count = read_reply(dir.get(), reply.get());
-    if (count < 0) return CommandError{last_os_error_text()};
-    if (count == 0) break;
-    if (first_reply) {
-      run_listing_hook(path);
-      first_reply = false;
-    }
-    auto reply_skips = parse(reply.get(), static_cast<std::uint32_t>(count));
-    if (!reply_skips) return std::move(reply_skips).take_error();
-    skipped += *reply_skips;
-  }
-  return skipped;
-}
-
-}  // namespace
-
-Result<DirListing> read_directory_fast(std::string_view path, EntryId parent) {
-  DirListing listing;
-  auto skipped = read_bulk(path, [&](const unsigned char* reply, std::uint32_t count) {
-    return parse_bulk_reply(reply, count, path, parent, listing.entries);
-  });
-  if (!skipped) return std::move(skipped).take_error();
-  listing.skipped = *skipped;
-  return listing;
-}
-
-Result<CompactListing> read_directory_fast_compact(std::string_view path) {
-  CompactListing listing;
-  auto skipped = read_bulk(path, [&](const unsigned char* reply, std::uint32_t count) {
-    return parse_bulk_reply_compact(reply, count, listing);
-  });
-  if (!skipped) return std::move(skipped).take_error();
-  listing.skipped = *skipped;
-  return listing;
-}
+static_assert(RawPart::kCapacity >= kBulkReplySize, "a part holds one whole reply");
 
 // A directory in parts: one reply per part, decoded by whichever worker takes
 // it. Until the first part is handed over the directory can still go to the
 // portable reader whole, so a first reply that fails or that the parser would
-// refuse does that, as the whole-directory reader does; later failures count
-// as errors of their part.
-PartedDirectory::PartedDirectory(std::string_view path)
-    : path_(path), fd_(path_.find('\0') == std::string::npos ? open_directory(path_.c_str()) : -1) {}
+// refuse does that; later failures count as errors of their part.
+class BulkDirectory final : public OpenDirectory {
+ public:
+  BulkDirectory(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
-PartedDirectory::~PartedDirectory() = default;
-
-bool PartedDirectory::is_open() const { return fd_.get() >= 0; }
-
-bool PartedDirectory::read_part(RawPart& raw) {
-  raw.filled = 0;
-  if (listed_whole_) return true;  // the portable reader's one part was the whole directory
-  const int count = read_reply(fd_.get(), raw.bytes.get());
-  const bool first = first_part_;
-  first_part_ = false;
-  if (count > 0 && first) run_listing_hook(path_);
-  if (first && (count < 0 || (count > 0 && !check_bulk_reply(raw.bytes.get(), static_cast<std::uint32_t>(count))))) {
-    listed_whole_ = true;
-    raw.listed = list_directory_compact_portable(path_);
-    raw.filled = 1;
+  bool read_part(RawPart& raw) override {
+    raw.filled = 0;
+    if (listed_whole_) return true;  // the portable reader's one part was the whole directory
+    const int count = read_reply(fd_.get(), raw.bytes.get());
+    const bool first = first_part_;
+    first_part_ = false;
+    if (first && (count < 0 || (count > 0 && !check_bulk_reply(raw.bytes.get(), static_cast<std::uint32_t>(count))))) {
+      listed_whole_ = true;
+      RawPart portable_raw;
+      raw.listed = list_directory(portable_directory_reader(), path_, portable_raw);
+      raw.filled = 1;
+      return true;
+    }
+    if (count < 0) return false;
+    raw.filled = count;
     return true;
   }
-  if (count < 0) return false;
-  raw.filled = count;
-  return true;
-}
 
-void PartedDirectory::decode_part(RawPart& raw, CompactListing& out) const {
-  if (listed_whole_) {
-    out = std::move(raw.listed);
-    return;
+  void decode_part(RawPart& raw, CompactListing& out) const override {
+    if (listed_whole_) {
+      out = std::move(raw.listed);
+      return;
+    }
+    decode_bulk_part(raw.bytes.get(), static_cast<std::uint32_t>(raw.filled), out);
   }
-  decode_bulk_part(raw.bytes.get(), static_cast<std::uint32_t>(raw.filled), out);
+
+ private:
+  UniqueFd fd_;
+  std::string path_;  // for the portable reader
+  bool first_part_ = true;
+  bool listed_whole_ = false;  // the first reply sent the directory to the portable reader
+};
+
+class BulkReader final : public DirectoryReader {
+ public:
+  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const override {
+    if (path.find('\0') != std::string_view::npos) return nullptr;
+    std::string c_path(path);
+    const int fd = open_directory(at, c_path);
+    if (fd < 0) return nullptr;
+    try {
+      return std::make_unique<BulkDirectory>(fd, std::move(c_path));
+    } catch (...) {
+      ::close(fd);  // never reached the object that would own it
+      throw;
+    }
+  }
+};
+
+}  // namespace
+
+const DirectoryReader& fast_directory_reader() {
+  static const BulkReader reader;
+  return reader;
 }
 
 }  // namespace qm

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/utf8.h"
+#include "fs/stat_record.h"
 
 namespace qm {
 namespace {
@@ -51,8 +52,8 @@ enum class RecordKind { admitted, skipped, unreadable };
 // Parses the record at `offset` into `record`; `length` receives its length.
 // Fails only when the record's length cannot be trusted, so the records after
 // it cannot be found.
-Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, BulkRecord& record,
-                                std::uint32_t& length) {
+Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, EntryMetadata& record,
+                                std::string_view& name, std::uint32_t& length) {
   if (offset > kBulkReplySize - 4) return CommandError{kInvalidBulkLength};
   const unsigned char* r = reply + offset;
   length = load_u32(r + kLength);
@@ -61,12 +62,11 @@ Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, 
 
   if (length < kDevice) return RecordKind::unreadable;
   if ((load_u32(r + kReturnedCommon) & kBulkCommonRequired) != kBulkCommonRequired) return RecordKind::unreadable;
-  std::string_view name;
   if (!name_of(r, length, name) || !is_entry_name(name)) return RecordKind::unreadable;
   if (length < kFileAttributes) return RecordKind::unreadable;
 
   const std::uint32_t type = load_u32(r + kObjectType);
-  if ((load_u32(r + kFlags) & kBulkDatalessFlag) || (type != kBulkObjectRegular && type != kBulkObjectDirectory)) {
+  if ((load_u32(r + kFlags) & kDatalessFlag) || (type != kBulkObjectRegular && type != kBulkObjectDirectory)) {
     return RecordKind::skipped;
   }
 
@@ -91,9 +91,7 @@ Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, 
   const bool directory = type == kBulkObjectDirectory;
   if (!directory && (file_attributes & kBulkFileRequested) != kBulkFileRequested) return RecordKind::unreadable;
 
-  record.name = name;
-  record.device = load_u32(r + kDevice);
-  record.file_id = load_u64(r + kFileId);
+  record.file = {load_u32(r + kDevice), load_u64(r + kFileId)};
   record.directory = directory;
   record.size = directory ? 0 : size;
   record.allocated = directory ? 0 : allocated;
@@ -104,18 +102,19 @@ Result<RecordKind> parse_record(const unsigned char* reply, std::size_t offset, 
   return RecordKind::admitted;
 }
 
-// Walks the `count` records of a reply, calling on_record(kind, record) for
-// each whole one; stops at the first whose length cannot be trusted and
+// Walks the `count` records of a reply, calling on_record(kind, record, name)
+// for each whole one; stops at the first whose length cannot be trusted and
 // returns its error.
 template <class OnRecord>
 Result<bool> walk_records(const unsigned char* reply, std::uint32_t count, OnRecord&& on_record) {
   std::size_t offset = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
-    BulkRecord record;
+    EntryMetadata record;
+    std::string_view name;
     std::uint32_t length = 0;
-    auto kind = parse_record(reply, offset, record, length);
+    auto kind = parse_record(reply, offset, record, name, length);
     if (!kind) return std::move(kind).take_error();
-    on_record(*kind, record);
+    on_record(*kind, record, name);
     offset += length;
   }
   return true;
@@ -128,11 +127,11 @@ template <class OnRecord>
 Result<std::uint64_t> parse_records(const unsigned char* reply, std::uint32_t count, OnRecord&& on_record) {
   std::uint64_t skipped = 0;
   bool unreadable = false;
-  auto walked = walk_records(reply, count, [&](RecordKind kind, const BulkRecord& record) {
+  auto walked = walk_records(reply, count, [&](RecordKind kind, const EntryMetadata& record, std::string_view name) {
     if (unreadable) return;
     if (kind == RecordKind::unreadable) {
       unreadable = true;
-    } else if (kind == RecordKind::skipped || !on_record(record)) {
+    } else if (kind == RecordKind::skipped || !on_record(record, name)) {
       ++skipped;
     }
   });
@@ -141,51 +140,15 @@ Result<std::uint64_t> parse_records(const unsigned char* reply, std::uint32_t co
   return skipped;
 }
 
-// Appends one record to a compact listing; false when its name no longer fits.
-bool add_compact(CompactListing& out, const BulkRecord& record) {
-  ListedEntry* e = append_listed_entry(out, record.name);
-  if (!e) return false;
-  e->size = record.size;
-  e->allocated = record.allocated;
-  e->modified = record.modified;
-  e->device = record.device;
-  e->inode = record.file_id;
-  e->links = record.links;
-  e->directory = record.directory;
-  return true;
-}
-
 }  // namespace
 
-Result<std::uint64_t> parse_bulk_reply(const unsigned char* reply, std::uint32_t count, std::string_view directory,
-                                       EntryId parent, std::vector<EntryMetadata>& out) {
-  return parse_records(reply, count, [&](const BulkRecord& record) {
-    EntryMetadata& m = out.emplace_back();
-    m.parent = parent;
-    // Text as the portable reader makes it: U+FFFD for bytes that are not UTF-8.
-    append_lossy_utf8(m.name, record.name);
-    m.path = lossy_utf8(join_path(directory, record.name));
-    m.identity = identity_text(record.device, record.file_id);
-    m.size = record.size;
-    m.allocated = record.allocated;
-    m.modified = record.modified;
-    m.links = record.links;
-    m.directory = record.directory;
-    return true;
-  });
-}
-
-Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count, CompactListing& out) {
-  return parse_records(reply, count, [&](const BulkRecord& record) { return add_compact(out, record); });
-}
-
 Result<std::uint64_t> check_bulk_reply(const unsigned char* reply, std::uint32_t count) {
-  return parse_records(reply, count, [](const BulkRecord&) { return true; });
+  return parse_records(reply, count, [](const EntryMetadata&, std::string_view) { return true; });
 }
 
 void decode_bulk_part(const unsigned char* reply, std::uint32_t count, CompactListing& out) {
-  auto walked = walk_records(reply, count, [&](RecordKind kind, const BulkRecord& record) {
-    if (kind != RecordKind::admitted || !add_compact(out, record)) ++out.skipped;
+  auto walked = walk_records(reply, count, [&](RecordKind kind, const EntryMetadata& record, std::string_view name) {
+    if (kind != RecordKind::admitted || !add_listed_entry(out, name, record)) ++out.skipped;
   });
   if (!walked) ++out.errors;  // the records after this one cannot be found
 }

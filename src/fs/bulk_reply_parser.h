@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "fs/dir_listing.h"
+#include "fs/compact_listing.h"
 
 namespace qm {
 
@@ -23,7 +23,6 @@ inline constexpr std::uint32_t kBulkFileRequested = 0x7;
 
 inline constexpr std::uint32_t kBulkObjectRegular = 1;    // VREG
 inline constexpr std::uint32_t kBulkObjectDirectory = 2;  // VDIR
-inline constexpr std::uint32_t kBulkDatalessFlag = 0x40000000;
 
 inline constexpr const char* kInvalidBulkLength = "Invalid bulk length";
 inline constexpr const char* kInvalidBulkRecord = "Invalid bulk record";
@@ -47,44 +46,21 @@ inline constexpr std::size_t kFileAttributes = 68;  // link count, total size, a
 inline constexpr std::size_t kMinimumRecord = 24;
 }  // namespace bulk_layout
 
-// One admitted record; name points into the reply buffer.
-struct BulkRecord {
-  std::string_view name;
-  std::uint32_t device = 0;
-  std::uint64_t file_id = 0;
-  std::uint64_t size = 0;       // regular files only
-  std::uint64_t allocated = 0;  // regular files only
-  std::uint64_t modified = 0;
-  std::uint64_t links = 1;  // 1 when not returned
-  bool directory = false;
-};
-
-// The records of one reply, all or nothing: `count` records packed from the
-// start of `reply` (kBulkReplySize bytes). Admitted records are appended to
-// `out`; the result is the number of skipped records (placeholders, objects
-// that are neither file nor directory) or the error text of the first record
-// that cannot be read, which sends the directory to the portable reader.
-// `directory` is the listed path: record paths are it joined with the name.
-// A name that is not UTF-8 is admitted with U+FFFD in place of its bad bytes,
-// in the name and the path, as the portable reader names it.
-Result<std::uint64_t> parse_bulk_reply(const unsigned char* reply, std::uint32_t count, std::string_view directory,
-                                       EntryId parent, std::vector<EntryMetadata>& out);
-
-// The same reply in compact form; a name that is not UTF-8 also keeps its
-// bytes in out.raw_names.
-Result<std::uint64_t> parse_bulk_reply_compact(const unsigned char* reply, std::uint32_t count, CompactListing& out);
-
-// Whether parse_bulk_reply would take the reply: its skip count or its error.
-// Checks the first part of a directory while it can still go to the portable
+// Whether a reply (`count` records packed from the start of `reply`,
+// kBulkReplySize bytes) can be read all or nothing: the number of skipped
+// records (placeholders, objects that are neither file nor directory), or the
+// error text of the first record that cannot be read. The first reply of a
+// directory is checked so, while the directory can still go to the portable
 // reader whole.
 Result<std::uint64_t> check_bulk_reply(const unsigned char* reply, std::uint32_t count);
 
 // One reply as one part of a directory read in parts, which can no longer go
-// to the portable reader: admitted records are appended to out as in
-// parse_bulk_reply_compact; placeholders, other objects and records whose
-// attributes cannot be read add to out.skipped; a record whose length cannot
-// be trusted ends the part with one error in out.errors (the records before
-// it stand, the ones after it cannot be found).
+// to the portable reader: admitted records are appended to out (a name that is
+// not UTF-8 with U+FFFD in its text and its bytes in out.raw_names, as every
+// reader names it); placeholders, other objects and records whose attributes
+// cannot be read add to out.skipped; a record whose length cannot be trusted
+// ends the part with one error in out.errors (the records before it stand,
+// the ones after it cannot be found).
 void decode_bulk_part(const unsigned char* reply, std::uint32_t count, CompactListing& out);
 
 }  // namespace qm

@@ -1,55 +1,69 @@
 #pragma once
-// One directory read a buffer-full ("part") at a time. Listing a huge directory
-// whole costs twice: its listing sits in memory beside the index, and one thread
-// makes every stat call. Read in parts, one thread reads the raw records while
-// others decode the parts already read, and each decoded part can be merged and
-// freed while the rest is still being read.
+// Reading directories, behind an interface so the engine can pick its reader
+// once at start-up and tests can step into a listing.
+//
+// A directory is read one buffer-full ("part") at a time. Listing a huge
+// directory whole costs twice: its listing sits in memory beside the index,
+// and one thread makes every stat call. Read in parts, one thread reads the
+// raw records while others decode the parts already read, and each decoded
+// part can be merged and freed while the rest is still being read.
+#include <fcntl.h>
+
 #include <cstddef>
-#include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
 
-#include "common/unique_fd.h"
-#include "fs/dir_listing.h"
+#include "fs/compact_listing.h"
 
 namespace qm {
 
-// The raw records of one part, as the platform's read left them.
+// The raw records of one part, as the reader's read left them.
 struct RawPart {
   static constexpr std::size_t kCapacity = 65536;
-  std::unique_ptr<unsigned char[]> bytes = std::make_unique<unsigned char[]>(kCapacity);
+  std::unique_ptr<unsigned char[]> bytes = std::make_unique_for_overwrite<unsigned char[]>(kCapacity);
   long filled = 0;        // what the read returned (0: the end)
-  CompactListing listed;  // where a platform lists a directory whole, its listing
+  CompactListing listed;  // where a reader lists a directory whole, its listing
 };
 
-class PartedDirectory {
+// One directory opened by a DirectoryReader.
+class OpenDirectory {
  public:
-  // Opens the directory; is_open() is false when it cannot be (an unreadable
-  // directory, one error).
-  explicit PartedDirectory(std::string_view path);
-  ~PartedDirectory();
-  PartedDirectory(const PartedDirectory&) = delete;
-  PartedDirectory& operator=(const PartedDirectory&) = delete;
+  virtual ~OpenDirectory() = default;
 
-  bool is_open() const;
-
-  // Reads the next part into raw: true with raw.filled > 0 for a part, true
-  // with 0 at the end, false when the read failed (one error; the parts read
-  // before stand). Callers take turns: reads share the directory's position.
-  // The first part read runs the listing hook.
-  bool read_part(RawPart& raw);
+  // Reads the next part's names into raw: true with raw.filled > 0 for a part,
+  // true with 0 at the end, false when the read failed (one error; the parts
+  // read before stand). Callers take turns: reads share the directory's position.
+  virtual bool read_part(RawPart& raw) = 0;
 
   // Appends the admitted entries of one part to out and counts the rest in
   // out.skipped. Several threads may decode parts of the same directory at
   // once, each with its own raw part.
-  void decode_part(RawPart& raw, CompactListing& out) const;
-
- private:
-  std::string path_;  // for the listing hook
-  UniqueFd fd_;
-  bool first_part_ = true;
-  [[maybe_unused]] bool listed_whole_ = false;  // macOS: the first reply sent the directory to the portable reader
+  virtual void decode_part(RawPart& raw, CompactListing& out) const = 0;
 };
+
+class DirectoryReader {
+ public:
+  virtual ~DirectoryReader() = default;
+
+  // Opens the directory at path, resolved against the directory descriptor
+  // `at` (AT_FDCWD: the working directory); nullptr when it cannot be opened
+  // (which a listing counts as one error). Safe to call from several threads.
+  virtual std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const = 0;
+};
+
+// The platform's fast reader: getattrlistbulk on macOS (a directory is one
+// part; it falls back to the portable reader by itself), getdents64 plus one
+// fstatat per entry on Linux.
+const DirectoryReader& fast_directory_reader();
+
+// The directory stream (opendir/readdir) and one lstat per entry on the joined path.
+const DirectoryReader& portable_directory_reader();
+
+// The reader the QUILLMARSH_STANDARD_READDIR switch selects: the portable one when set.
+const DirectoryReader& directory_reader_for(bool standard_readdir);
+
+// Lists a whole directory: every part read and decoded in order into one
+// listing. raw is the caller's buffer, reused across calls.
+CompactListing list_directory(const DirectoryReader& reader, std::string_view path, RawPart& raw);
 
 }  // namespace qm

@@ -2,22 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <charconv>
 #include <climits>
+#include <string>
 
 #include "common/os_error.h"
-#include "common/utf8.h"
 #include "fs/stat_record.h"
 
 namespace qm {
-
-std::string identity_text(std::uint64_t device, std::uint64_t inode) {
-  char buffer[48];  // two 20-digit numbers and a colon
-  char* end = std::to_chars(buffer, buffer + 20, device).ptr;
-  *end++ = ':';
-  end = std::to_chars(end, buffer + sizeof buffer, inode).ptr;
-  return std::string(buffer, end);
-}
 
 std::uint64_t modified_nanoseconds(std::int64_t seconds, std::int64_t nanoseconds) {
   // A negative fraction just before a whole second borrows from the seconds.
@@ -48,19 +39,13 @@ std::string_view entry_name_of(std::string_view path) {
   return last;
 }
 
-Result<EntryMetadata> stat_entry(std::string_view path, std::uint64_t id, std::optional<EntryId> parent) {
+Result<EntryMetadata> stat_entry(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return CommandError{kNulByteError};
   const std::string c_path(path);
   struct stat st;
   if (::lstat(c_path.c_str(), &st) != 0) return CommandError{last_os_error_text()};
   if (!stat_is_admitted(st)) return CommandError{kNotAdmittedError};
-  EntryMetadata m;
-  m.parent = parent;
-  m.id = id;
-  m.name = lossy_utf8(entry_name_of(path));
-  m.path = lossy_utf8(path);
-  fill_from_stat(m, st);
-  return m;
+  return metadata_from_stat(st);
 }
 
 }  // namespace qm

@@ -1,79 +1,108 @@
-#include "fs/portable_reader.h"
-
+// The portable reader: the directory stream (readdir) and one lstat per entry
+// on the joined path. A part is as many names as fit the part buffer.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <cstring>
 #include <string>
 
-#include "common/utf8.h"
-#include "fs/listing_hook.h"
+#include "fs/directory_reader.h"
 #include "fs/stat_record.h"
 
 namespace qm {
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
+// Room a part keeps for one more name and its NUL.
+constexpr std::size_t kNameRoom = sizeof(dirent::d_name) + 1;
+
+class StreamDirectory final : public OpenDirectory {
+ public:
+  StreamDirectory(int at, std::string_view path) : at_(at), prefix_(path) {
+    if (prefix_.empty() || prefix_.back() != '/') prefix_.push_back('/');
+  }
+  ~StreamDirectory() override {
+    if (dir_) ::closedir(dir_);
+  }
+  StreamDirectory(const StreamDirectory&) = delete;
+  StreamDirectory& operator=(const StreamDirectory&) = delete;
+
+  bool open(std::string_view path) {
+    int fd;
+    do {
+      fd = ::openat(at_, std::string(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    dir_ = ::fdopendir(fd);
+    if (!dir_) ::close(fd);
+    return dir_ != nullptr;
+  }
+
+  // A part holds names, each with its NUL, back to back.
+  bool read_part(RawPart& raw) override {
+    raw.filled = 0;
+    if (ended_) return true;
+    char* out = reinterpret_cast<char*>(raw.bytes.get());
+    std::size_t used = 0;
+    while (RawPart::kCapacity - used >= kNameRoom) {
+      errno = 0;
+      const dirent* item = ::readdir(dir_);
+      if (!item) {
+        if (errno != 0) return false;
+        ended_ = true;
+        break;
+      }
+      const char* name = item->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      const std::size_t length = std::strlen(name) + 1;
+      std::memcpy(out + used, name, length);
+      used += length;
+    }
+    raw.filled = static_cast<long>(used);
+    return true;
+  }
+
+  void decode_part(RawPart& raw, CompactListing& out) const override {
+    const char* names = reinterpret_cast<const char*>(raw.bytes.get());
+    std::string joined = prefix_;
+    for (long at = 0; at < raw.filled;) {
+      const std::string_view name(names + at);
+      at += static_cast<long>(name.size()) + 1;
+      joined.resize(prefix_.size());
+      joined.append(name);
+      struct stat st;
+      if (::fstatat(at_, joined.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
+        ++out.skipped;
+        continue;
+      }
+      if (!add_listed_entry(out, name, st)) ++out.skipped;
+    }
+  }
+
+ private:
+  int at_;
+  std::string prefix_;  // the directory path and "/"
+  DIR* dir_ = nullptr;
+  bool ended_ = false;
 };
 
-// Reads the directory stream and calls on_name for every entry but "." and "..".
-// Returns the stream's error count: 1 when it cannot be opened, otherwise 1 when
-// a read failed (the entries before it stand) and 0 when it was read to the end.
-template <class OnName>
-std::uint64_t read_stream(std::string_view path, OnName&& on_name) {
-  if (path.find('\0') != std::string_view::npos) return 1;
-  const std::unique_ptr<DIR, DirCloser> dir(::opendir(std::string(path).c_str()));
-  if (!dir) return 1;
-  bool first = true;
-  for (;;) {
-    errno = 0;
-    const dirent* item = ::readdir(dir.get());
-    if (!item) return errno != 0 ? 1 : 0;
-    if (first) {
-      run_listing_hook(path);
-      first = false;
-    }
-    const char* name = item->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    on_name(std::string_view(name));
+class StreamReader final : public DirectoryReader {
+ public:
+  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const override {
+    if (path.find('\0') != std::string_view::npos) return nullptr;
+    auto directory = std::make_unique<StreamDirectory>(at, path);
+    if (!directory->open(path)) return nullptr;
+    return directory;
   }
-}
+};
 
 }  // namespace
 
-DirListing list_directory_portable(std::string_view path, EntryId parent) {
-  DirListing listing;
-  listing.errors = read_stream(path, [&](std::string_view name) {
-    auto entry = stat_entry(join_path(path, name), 0, parent);
-    if (entry) {
-      listing.entries.push_back(std::move(entry).value());
-    } else {
-      ++listing.skipped;
-    }
-  });
-  return listing;
-}
-
-CompactListing list_directory_compact_portable(std::string_view path) {
-  // Same steps as stat_entry on the joined path, without building its texts:
-  // the name of a joined path is the entry name itself.
-  CompactListing listing;
-  std::string joined(path);
-  if (joined.empty() || joined.back() != '/') joined.push_back('/');
-  const std::size_t prefix = joined.size();
-  listing.errors = read_stream(path, [&](std::string_view name) {
-    joined.resize(prefix);
-    joined.append(name);
-    struct stat st;
-    if (::lstat(joined.c_str(), &st) != 0 || !stat_is_admitted(st)) {
-      ++listing.skipped;
-      return;
-    }
-    if (!add_listed_entry(listing, name, st)) ++listing.skipped;
-  });
-  return listing;
+const DirectoryReader& portable_directory_reader() {
+  static const StreamReader reader;
+  return reader;
 }
 
 }  // namespace qm

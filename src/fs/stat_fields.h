@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-namespace qm {
+#include "fs/entry_metadata.h"
 
-inline constexpr std::uint32_t kDatalessFlag = 0x40000000;  // content not on the local disk
+namespace qm {
 
 // The per-file flags word; Linux has none, so nothing is a dataless placeholder there.
 inline std::uint32_t stat_file_flags(const struct stat& st) {
@@ -19,10 +19,10 @@ inline std::uint32_t stat_file_flags(const struct stat& st) {
 #endif
 }
 
-// The device number as identity texts print it. macOS keeps it in a signed
-// 32-bit field while the bulk reader reports it unsigned; taking the unsigned
-// 32-bit value makes both readers print the same text for the same object.
-// Linux's dev_t is already unsigned 64-bit.
+// The device number as a FileId holds it. macOS keeps it in a signed 32-bit
+// field while the bulk reader reports it unsigned; taking the unsigned 32-bit
+// value makes both readers give the same FileId for the same object. Linux's
+// dev_t is already unsigned 64-bit.
 inline std::uint64_t stat_device(const struct stat& st) {
 #if defined(__APPLE__)
   return static_cast<std::uint32_t>(st.st_dev);

@@ -1,23 +1,22 @@
 #pragma once
-// Turning one admitted stat result into the engine's records. Every reader
+// Turning one admitted stat result into the engine's record. Every reader
 // goes through these, which is what makes their records identical.
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <string_view>
 
-#include "fs/dir_listing.h"
+#include "common/utf8.h"
+#include "fs/compact_listing.h"
 #include "fs/entry_metadata.h"
 #include "fs/stat_fields.h"
 
 namespace qm {
 
-// The numeric fields of an EntryMetadata; name, path, parent and id are the caller's.
-inline void fill_from_stat(EntryMetadata& m, const struct stat& st) {
-  m.identity = identity_text(stat_device(st), static_cast<std::uint64_t>(st.st_ino));
+inline EntryMetadata metadata_from_stat(const struct stat& st) {
+  EntryMetadata m;
+  m.file = {stat_device(st), static_cast<std::uint64_t>(st.st_ino)};
   m.directory = (st.st_mode & S_IFMT) == S_IFDIR;
-  m.size = 0;
-  m.allocated = 0;
   if (!m.directory) {
     m.size = static_cast<std::uint64_t>(st.st_size);
     m.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
@@ -25,31 +24,27 @@ inline void fill_from_stat(EntryMetadata& m, const struct stat& st) {
   const struct timespec& mtime = stat_mtime(st);
   m.modified = modified_nanoseconds(mtime.tv_sec, mtime.tv_nsec);
   m.links = static_cast<std::uint64_t>(st.st_nlink);
+  return m;
 }
 
-// The same fields in compact form; the name is the caller's.
-inline void fill_from_stat(ListedEntry& e, const struct stat& st) {
-  e.device = stat_device(st);
-  e.inode = static_cast<std::uint64_t>(st.st_ino);
-  e.directory = (st.st_mode & S_IFMT) == S_IFDIR;
-  e.size = 0;
-  e.allocated = 0;
-  if (!e.directory) {
-    e.size = static_cast<std::uint64_t>(st.st_size);
-    e.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
+// Appends one admitted entry named `name` (the bytes the directory holds): its
+// text form to out.names, and the bytes themselves to out.raw_names when they
+// are not text. False when it does not fit; the caller counts it skipped.
+inline bool add_listed_entry(CompactListing& out, std::string_view name, const EntryMetadata& metadata) {
+  const std::size_t offset = out.names.size();
+  const bool text = is_valid_utf8(name);
+  if (text) {
+    out.names.append(name);
+  } else {
+    append_lossy_utf8(out.names, name);
   }
-  const struct timespec& mtime = stat_mtime(st);
-  e.modified = modified_nanoseconds(mtime.tv_sec, mtime.tv_nsec);
-  e.links = static_cast<std::uint64_t>(st.st_nlink);
+  if (!out.append_entry(offset, metadata)) return false;
+  if (!text) out.raw_names.push_back({static_cast<std::uint32_t>(out.entries.size() - 1), std::string(name)});
+  return true;
 }
 
-// Appends one admitted entry named `name` (the bytes the directory holds);
-// false when it does not fit, and the caller counts it skipped.
 inline bool add_listed_entry(CompactListing& out, std::string_view name, const struct stat& st) {
-  ListedEntry* entry = append_listed_entry(out, name);
-  if (!entry) return false;
-  fill_from_stat(*entry, st);
-  return true;
+  return add_listed_entry(out, name, metadata_from_stat(st));
 }
 
 }  // namespace qm

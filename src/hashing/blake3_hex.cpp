@@ -1,5 +1,7 @@
 #include "hashing/blake3_hex.h"
 
+#include "common/hex.h"
+
 namespace qm {
 
 void init_hasher(blake3_hasher& hasher) {
@@ -16,11 +18,10 @@ void init_hasher(blake3_hasher& hasher) {
 }
 
 std::string digest_hex(const std::uint8_t (&digest)[BLAKE3_OUT_LEN]) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text(2 * BLAKE3_OUT_LEN, '0');
   for (std::size_t i = 0; i < BLAKE3_OUT_LEN; ++i) {
-    text[2 * i] = kDigits[digest[i] >> 4];
-    text[2 * i + 1] = kDigits[digest[i] & 0x0F];
+    text[2 * i] = kHexDigits[digest[i] >> 4];
+    text[2 * i + 1] = kHexDigits[digest[i] & 0x0F];
   }
   return text;
 }

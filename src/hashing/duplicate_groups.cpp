@@ -4,15 +4,10 @@
 #include <utility>
 
 #include "common/saturating.h"
-#include "query/entry_lookup.h"
+#include "index/largest_first.h"
 
 namespace qm {
 namespace {
-
-struct SizedId {
-  std::uint64_t size;
-  EntryId id;
-};
 
 // Calls take(first, last) for every run of at least two equal elements of a sorted range.
 template <class It, class Equal, class Take>
@@ -30,13 +25,13 @@ void for_each_shared_run(It first, It last, Equal equal, Take take) {
 std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum) {
   std::vector<SizedId> candidates;
   for (EntryId id = 0; id < index.count(); ++id) {
-    const IndexEntry& entry = index.entry(id);
-    if (entry.directory() || entry.size < minimum || entry.links32 != 1 || index.is_removed(id)) continue;
-    candidates.push_back({entry.size, id});
+    if (index.is_directory(id)) continue;
+    const std::uint64_t size = index.size(id);
+    if (size < minimum || !index.single_link(id) || index.is_removed(id)) continue;
+    candidates.push_back({size, id});
   }
   // Ids were visited in ascending order, so a stable sort keeps index order within a size.
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const SizedId& a, const SizedId& b) { return a.size > b.size; });
+  sort_largest_first(candidates);
   std::vector<EntryId> colliding;
   for_each_shared_run(candidates.begin(), candidates.end(),
                       [](const SizedId& a, const SizedId& b) { return a.size == b.size; },
@@ -47,7 +42,7 @@ std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum) 
 }
 
 std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEntry> sampled) {
-  const auto size_of = [&](const HashedEntry& e) { return index.entry(e.id).size; };
+  const auto size_of = [&](const HashedEntry& e) { return index.size(e.id); };
   std::stable_sort(sampled.begin(), sampled.end(), [&](const HashedEntry& a, const HashedEntry& b) {
     const std::uint64_t size_a = size_of(a), size_b = size_of(b);
     if (size_a != size_b) return size_a > size_b;
@@ -63,10 +58,10 @@ std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEnt
   return colliding;
 }
 
-void order_group_members(std::vector<EntryMetadata>& files) {
+void order_group_members(std::vector<Item>& files) {
   // std::string compares as unsigned bytes, and a prefix sorts before its extensions.
-  std::stable_sort(files.begin(), files.end(), [](const EntryMetadata& a, const EntryMetadata& b) {
-    if (a.modified != b.modified) return a.modified < b.modified;
+  std::stable_sort(files.begin(), files.end(), [](const Item& a, const Item& b) {
+    if (a.metadata.modified != b.metadata.modified) return a.metadata.modified < b.metadata.modified;
     return a.path < b.path;
   });
 }
@@ -86,7 +81,7 @@ std::vector<DuplicateGroup> content_groups(const Index& index, std::vector<Hashe
                         if (group.files.size() < 2) return;
                         order_group_members(group.files);
                         for (std::size_t i = 1; i < group.files.size(); ++i) {
-                          group.reclaimable = saturating_add(group.reclaimable, group.files[i].allocated);
+                          group.reclaimable = saturating_add(group.reclaimable, group.files[i].metadata.allocated);
                         }
                         group.hash = std::move(first->hash);
                         groups.push_back(std::move(group));

@@ -6,15 +6,15 @@
 #include <vector>
 
 #include "common/entry_id.h"
-#include "fs/entry_metadata.h"
 #include "hashing/hash_stage.h"
+#include "index/entry_lookup.h"
 #include "index/index.h"
 
 namespace qm {
 
 struct DuplicateGroup {
   std::string hash;                  // the full content hash shared by the files
-  std::vector<EntryMetadata> files;  // oldest first
+  std::vector<Item> files;           // oldest first
   std::uint64_t reclaimable = 0;     // allocated bytes of every file but the first
 };
 
@@ -28,7 +28,7 @@ std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum);
 std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEntry> sampled);
 
 // Oldest modification time first; equal times by path bytes (a prefix first). Stable.
-void order_group_members(std::vector<EntryMetadata>& files);
+void order_group_members(std::vector<Item>& files);
 
 // Files with equal full hashes, looked up in the index (failed lookups dropped),
 // as groups of two or more ordered by reclaimable bytes, largest first (stable).

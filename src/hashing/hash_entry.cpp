@@ -16,8 +16,7 @@
 #include "fs/entry_metadata.h"
 #include "fs/stat_fields.h"
 #include "hashing/blake3_hex.h"
-#include "hashing/hash_hooks.h"
-#include "query/entry_lookup.h"
+#include "index/entry_lookup.h"
 
 namespace qm {
 namespace {
@@ -43,20 +42,12 @@ unsigned char* read_buffer() {
   return buffer.get();
 }
 
-bool cache_may_serve(std::uint64_t indexed_modified) {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  if (since_epoch.count() < 0) return false;
-  const auto now_ns = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count());
+bool cache_may_serve(const Clock& clock, std::uint64_t indexed_modified) {
+  const std::int64_t wall_ns = clock.wall_ns();
+  if (wall_ns < 0) return false;
+  const auto now_ns = static_cast<std::uint64_t>(wall_ns);
   const std::uint64_t age = now_ns > indexed_modified ? now_ns - indexed_modified : 0;
   return age >= kCacheMinimumAgeNs;
-}
-
-ssize_t read_retrying(int fd, unsigned char* buffer, std::size_t length) {
-  ssize_t n;
-  do {
-    n = ::read(fd, buffer, length);
-  } while (n < 0 && errno == EINTR);
-  return n;
 }
 
 ssize_t pread_retrying(int fd, unsigned char* buffer, std::size_t length, std::uint64_t offset) {
@@ -70,21 +61,19 @@ ssize_t pread_retrying(int fd, unsigned char* buffer, std::size_t length, std::u
 // The whole content in 1 MiB reads until end of file. A file that grows past its
 // indexed size has changed for sure; stopping there keeps a file that is being
 // written without end from holding a worker forever.
-Result<bool> hash_full(int fd, std::uint64_t indexed_size, const std::string& path, blake3_hasher& hasher) {
+Result<bool> hash_full(const FileOpener& files, int fd, std::uint64_t indexed_size, blake3_hasher& hasher) {
 #if defined(POSIX_FADV_SEQUENTIAL)
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-  const HashHooks* hooks = installed_hash_hooks();
   unsigned char* buffer = read_buffer();
   std::uint64_t total = 0;
   for (;;) {
-    const ssize_t n = read_retrying(fd, buffer, kFullReadSize);
+    const ssize_t n = files.read_some(fd, buffer, kFullReadSize);
     if (n < 0) return CommandError{last_os_error_text()};
     if (n == 0) return true;
     blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
     total += static_cast<std::uint64_t>(n);
     if (total > indexed_size) return CommandError{kChangedWhileHashingError};
-    if (hooks && hooks->after_read) hooks->after_read(path, total);
   }
 }
 
@@ -103,57 +92,53 @@ Result<bool> hash_sampled(int fd, std::uint64_t indexed_size, blake3_hasher& has
 
 }  // namespace
 
-Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, bool revalidate) {
-  const Index& index = engine.index;
+Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
+                               HashMode mode, bool revalidate) {
   auto indexed = revalidate ? revalidate_entry(index, id) : lookup_entry(index, id);
   if (!indexed) return std::move(indexed).take_error();
-  if (indexed->directory) return CommandError{kNotAFileError};
+  const EntryMetadata& was = indexed->metadata;
+  if (was.directory) return CommandError{kNotAFileError};
 
-  const auto entry_id = static_cast<EntryId>(id);  // lookup succeeded, so id fits
-  const std::uint64_t device = index.device(entry_id);
-  const std::uint64_t inode = index.entry(entry_id).inode;
-  const HashCacheKey key{device, inode, indexed->size, indexed->modified, mode};
-  const std::string os_path = index.os_path(entry_id);  // the text path may have U+FFFD in it
+  const HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, mode};
+  const std::string os_path = index.os_path(indexed->id);  // the text path may have U+FFFD in it
 
   {
-    auto fresh = stat_entry(os_path, indexed->id, indexed->parent);
+    auto fresh = stat_entry(os_path);
     if (!fresh) return std::move(fresh).take_error();
-    if (fresh->identity != indexed->identity || fresh->size != indexed->size ||
-        fresh->modified != indexed->modified) {
+    if (fresh->file != was.file || fresh->size != was.size || fresh->modified != was.modified) {
       return CommandError{kFileChangedError};
     }
   }
 
-  if (!revalidate && cache_may_serve(indexed->modified)) {
-    if (auto cached = engine.hash_cache.lookup(key)) return std::move(*cached);
+  if (!revalidate && cache_may_serve(context.clock, was.modified)) {
+    if (auto cached = cache.lookup(key)) return std::move(*cached);
   }
 
-  const UniqueFd file(::open(os_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd file(context.files.open_for_reading(AT_FDCWD, os_path));
   if (file.get() < 0) return CommandError{last_os_error_text()};
-  if (const HashHooks* hooks = installed_hash_hooks(); hooks && hooks->after_open) hooks->after_open(indexed->path);
 
   struct stat before;
   if (::fstat(file.get(), &before) != 0) return CommandError{last_os_error_text()};
   const struct timespec modified_before = stat_mtime(before);
   // Anything but the regular file that was indexed (a fifo or device now under the
   // name, even one that reuses the inode number) is refused before a byte is read.
-  if (!S_ISREG(before.st_mode) || (stat_file_flags(before) & kDatalessFlag) || stat_device(before) != device ||
-      static_cast<std::uint64_t>(before.st_ino) != inode ||
-      static_cast<std::uint64_t>(before.st_size) != indexed->size ||
-      modified_nanoseconds(modified_before.tv_sec, modified_before.tv_nsec) != indexed->modified) {
+  if (!S_ISREG(before.st_mode) || (stat_file_flags(before) & kDatalessFlag) ||
+      FileId{stat_device(before), static_cast<std::uint64_t>(before.st_ino)} != was.file ||
+      static_cast<std::uint64_t>(before.st_size) != was.size ||
+      modified_nanoseconds(modified_before.tv_sec, modified_before.tv_nsec) != was.modified) {
     return CommandError{kFileChangedError};
   }
 
   blake3_hasher hasher;
   init_hasher(hasher);
-  auto hashed = mode == HashMode::Full ? hash_full(file.get(), indexed->size, indexed->path, hasher)
-                                       : hash_sampled(file.get(), indexed->size, hasher);
+  auto hashed = mode == HashMode::Full ? hash_full(context.files, file.get(), was.size, hasher)
+                                       : hash_sampled(file.get(), was.size, hasher);
   if (!hashed) return std::move(hashed).take_error();
 
   struct stat after;
   if (::fstat(file.get(), &after) != 0) return CommandError{last_os_error_text()};
   const struct timespec modified_after = stat_mtime(after);
-  if (static_cast<std::uint64_t>(after.st_size) != indexed->size || modified_after.tv_sec != modified_before.tv_sec ||
+  if (static_cast<std::uint64_t>(after.st_size) != was.size || modified_after.tv_sec != modified_before.tv_sec ||
       modified_after.tv_nsec != modified_before.tv_nsec) {
     return CommandError{kChangedWhileHashingError};
   }
@@ -164,7 +149,7 @@ Result<std::string> hash_entry(Engine& engine, std::uint64_t id, HashMode mode, 
   }
 
   std::string hex = finish_hex(hasher);
-  if (!revalidate) engine.hash_cache.insert(key, hex);
+  if (!revalidate) cache.insert(key, hex);
   return hex;
 }
 

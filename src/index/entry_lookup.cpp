@@ -1,4 +1,4 @@
-#include "query/entry_lookup.h"
+#include "index/entry_lookup.h"
 
 #include <sys/stat.h>
 
@@ -22,28 +22,22 @@ bool parent_path(std::string& path) {
 
 }  // namespace
 
-Result<EntryMetadata> lookup_entry(const Index& index, std::uint64_t id) {
-  if (!index.removed.empty() && id <= UINT32_MAX && index.removed.contains(static_cast<EntryId>(id))) {
+Result<Item> lookup_entry(const Index& index, std::uint64_t id) {
+  if (index.any_removed() && id <= UINT32_MAX && index.is_removed(static_cast<EntryId>(id))) {
     return CommandError{kItemRemovedError};
   }
   if (!index.valid(id)) return CommandError{kUnknownEntryError};
   const auto entry_id = static_cast<EntryId>(id);
-  const IndexEntry& entry = index.entry(entry_id);
-  EntryMetadata metadata;
-  if (entry.parent != kNoEntry) metadata.parent = entry.parent;
-  metadata.id = id;
-  metadata.name = index.name(entry_id);
-  metadata.path = index.entry_path(entry_id);
-  metadata.identity = identity_text(index.device(entry_id), entry.inode);
-  metadata.size = entry.size;
-  metadata.allocated = entry.allocated;
-  metadata.modified = entry.modified;
-  metadata.links = index.links(entry_id);
-  metadata.directory = entry.directory();
-  return metadata;
+  Item item;
+  item.id = entry_id;
+  item.parent = index.parent(entry_id);
+  item.name = index.name(entry_id);
+  item.path = index.entry_path(entry_id);
+  item.metadata = index.metadata(entry_id);
+  return item;
 }
 
-Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
+Result<Item> revalidate_entry(const Index& index, std::uint64_t id) {
   auto indexed = lookup_entry(index, id);
   if (!indexed) return indexed;
 
@@ -61,42 +55,20 @@ Result<EntryMetadata> revalidate_entry(const Index& index, std::uint64_t id) {
     if (!parent_path(current)) break;
   }
 
-  auto fresh = stat_entry(os_path, indexed->id, indexed->parent);
-  if (!fresh) return fresh;
+  auto fresh = stat_entry(os_path);
+  if (!fresh) return std::move(fresh).take_error();
   // The kind is compared too: a freed inode number is soon reused, so a directory
   // replaced by a file (or the reverse) can come back with the same identity.
-  const bool same = fresh->identity == indexed->identity && fresh->directory == indexed->directory &&
-                    (indexed->directory || (fresh->size == indexed->size && fresh->modified == indexed->modified));
+  const EntryMetadata& was = indexed->metadata;
+  const bool same = fresh->file == was.file && fresh->directory == was.directory &&
+                    (was.directory || (fresh->size == was.size && fresh->modified == was.modified));
   if (!same) return CommandError{kItemChangedError};
   return indexed;
 }
 
-JsonValue entry_object(const EntryMetadata& m) {
-  JsonObject object;
-  // Inserted in key order, so every insert is an append.
-  object.insert("allocated", m.allocated);
-  object.insert("directory", m.directory);
-  object.insert("id", m.id);
-  object.insert("identity", m.identity);
-  object.insert("links", m.links);
-  object.insert("modified", m.modified);
-  object.insert("name", m.name);
-  object.insert("parent", m.parent ? JsonValue(std::uint64_t{*m.parent}) : JsonValue());
-  object.insert("path", m.path);
-  object.insert("size", m.size);
-  return object;
-}
-
-JsonValue entry_objects(const std::vector<EntryMetadata>& metadata) {
-  JsonArray array;
-  array.reserve(metadata.size());
-  for (const auto& m : metadata) array.push_back(entry_object(m));
-  return array;
-}
-
-std::vector<EntryMetadata> collect_entry_page(const Index& index, std::span<const EntryId> ids,
-                                              std::uint64_t offset, std::size_t limit) {
-  std::vector<EntryMetadata> page;
+std::vector<Item> collect_entry_page(const Index& index, std::span<const EntryId> ids, std::uint64_t offset,
+                                     std::size_t limit) {
+  std::vector<Item> page;
   if (offset >= ids.size()) return page;
   const auto first = static_cast<std::size_t>(offset);
   // Written as a difference so that a huge limit cannot wrap around.

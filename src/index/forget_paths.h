@@ -7,7 +7,7 @@
 namespace qm {
 
 // Takes every entry whose path starts with one of paths (by whole components)
-// out of the index, and lowers the totals of the directories above each file
+// out of the index (Index::take_out), and lowers the totals of the directories above each file
 // taken out by its size and allocated bytes, stopping at 0. Entry 0 is never
 // taken out; entries already taken out are left as they are.
 //

@@ -2,10 +2,10 @@
 
 namespace qm {
 
-std::uint64_t IdentitySet::hash(std::uint64_t device, std::uint64_t inode) {
+std::uint64_t IdentitySet::hash(FileId file) {
   // Inodes of one file system are dense and sequential: mix them fully so
   // neighbours spread over the table (a 64-bit finaliser, one multiply per step).
-  std::uint64_t x = inode ^ (device * 0x9E3779B97F4A7C15ull);
+  std::uint64_t x = file.inode ^ (file.device * 0x9E3779B97F4A7C15ull);
   x ^= x >> 33;
   x *= 0xFF51AFD7ED558CCDull;
   x ^= x >> 33;
@@ -14,18 +14,18 @@ std::uint64_t IdentitySet::hash(std::uint64_t device, std::uint64_t inode) {
   return x;
 }
 
-bool IdentitySet::contains(std::uint64_t device, std::uint64_t inode) const {
-  if (device == kFree && inode == kFree) return has_free_marker_;
+bool IdentitySet::contains(FileId file) const {
+  if (file == kFree) return has_free_marker_;
   if (!slots_) return false;
-  for (std::size_t at = hash(device, inode) & mask_;; at = (at + 1) & mask_) {
-    const Slot& slot = slots_[at];
-    if (slot.device == device && slot.inode == inode) return true;
-    if (slot.device == kFree && slot.inode == kFree) return false;
+  for (std::size_t at = hash(file) & mask_;; at = (at + 1) & mask_) {
+    const FileId& slot = slots_[at];
+    if (slot == file) return true;
+    if (slot == kFree) return false;
   }
 }
 
-bool IdentitySet::insert(std::uint64_t device, std::uint64_t inode) {
-  if (device == kFree && inode == kFree) {
+bool IdentitySet::insert(FileId file) {
+  if (file == kFree) {
     if (has_free_marker_) return false;
     has_free_marker_ = true;
     ++size_;
@@ -33,11 +33,11 @@ bool IdentitySet::insert(std::uint64_t device, std::uint64_t inode) {
   }
   // Keep at most half the slots used so probe runs stay short.
   if (!slots_ || (size_ + 1) * 2 > mask_ + 1) grow();
-  for (std::size_t at = hash(device, inode) & mask_;; at = (at + 1) & mask_) {
-    Slot& slot = slots_[at];
-    if (slot.device == device && slot.inode == inode) return false;
-    if (slot.device == kFree && slot.inode == kFree) {
-      slot = {device, inode};
+  for (std::size_t at = hash(file) & mask_;; at = (at + 1) & mask_) {
+    FileId& slot = slots_[at];
+    if (slot == file) return false;
+    if (slot == kFree) {
+      slot = file;
       ++size_;
       return true;
     }
@@ -47,14 +47,14 @@ bool IdentitySet::insert(std::uint64_t device, std::uint64_t inode) {
 void IdentitySet::grow() {
   const std::size_t old_capacity = slots_ ? mask_ + 1 : 0;
   const std::size_t capacity = old_capacity == 0 ? 64 : old_capacity * 2;
-  auto fresh = std::make_unique_for_overwrite<Slot[]>(capacity);
-  for (std::size_t i = 0; i < capacity; ++i) fresh[i] = {kFree, kFree};
+  auto fresh = std::make_unique_for_overwrite<FileId[]>(capacity);
+  for (std::size_t i = 0; i < capacity; ++i) fresh[i] = kFree;
   const std::size_t mask = capacity - 1;
   for (std::size_t i = 0; i < old_capacity; ++i) {
-    const Slot& slot = slots_[i];
-    if (slot.device == kFree && slot.inode == kFree) continue;
-    std::size_t at = hash(slot.device, slot.inode) & mask;
-    while (!(fresh[at].device == kFree && fresh[at].inode == kFree)) at = (at + 1) & mask;
+    const FileId& slot = slots_[i];
+    if (slot == kFree) continue;
+    std::size_t at = hash(slot) & mask;
+    while (!(fresh[at] == kFree)) at = (at + 1) & mask;
     fresh[at] = slot;
   }
   slots_ = std::move(fresh);

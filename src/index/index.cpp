@@ -1,59 +1,19 @@
 #include "index/index.h"
 
 #include <cstdlib>
-#include <limits>
+#include <iterator>
 #include <new>
 
+#include "common/saturating.h"
 
 namespace qm {
 namespace {
 
 constexpr unsigned kOverflowSlot = 0x7F;
 
-// One identity part: digits with an optional leading "+", else 0.
-std::uint64_t parse_identity_part(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return 0;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return 0;
-    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) return 0;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
 }  // namespace
 
-void parse_identity(std::string_view identity, std::uint64_t& device, std::uint64_t& inode) {
-  const auto colon = identity.find(':');
-  if (colon == std::string_view::npos) {
-    device = parse_identity_part(identity);
-    inode = 0;
-    return;
-  }
-  device = parse_identity_part(identity.substr(0, colon));
-  std::string_view rest = identity.substr(colon + 1);
-  const auto second = rest.find(':');
-  if (second != std::string_view::npos) rest = rest.substr(0, second);
-  inode = parse_identity_part(rest);
-}
-
-NewEntry to_index_entry(const EntryMetadata& metadata) {
-  NewEntry entry;
-  entry.name = metadata.name;
-  entry.size = metadata.size;
-  entry.allocated = metadata.allocated;
-  entry.modified = metadata.modified;
-  entry.links = metadata.links;
-  entry.directory = metadata.directory;
-  entry.parent = metadata.parent ? *metadata.parent : kNoEntry;
-  parse_identity(metadata.identity, entry.device, entry.inode);
-  return entry;
-}
-
-bool RemovedSet::insert(EntryId id) {
+bool Index::RemovedSet::insert(EntryId id) {
   if (id >= bits_.size()) bits_.resize(static_cast<std::size_t>(id) + 1, false);
   if (bits_[id]) return false;
   bits_[id] = true;
@@ -61,34 +21,47 @@ bool RemovedSet::insert(EntryId id) {
   return true;
 }
 
-void RemovedSet::clear() {
+void Index::RemovedSet::clear() {
   bits_.clear();
   bits_.shrink_to_fit();
   count_ = 0;
 }
 
-void Index::FreeChunk::operator()(IndexEntry* chunk) const { std::free(chunk); }
+void Index::FreeChunk::operator()(Record* chunk) const { std::free(chunk); }
 
 Index::Index() = default;
 Index::~Index() = default;
 
 std::string_view Index::name(EntryId id) const {
-  const std::uint64_t packed = entry(id).packed;
+  const std::uint64_t packed = record(id).packed;
   const std::uint64_t offset = packed & ((std::uint64_t{1} << 40) - 1);
   const std::size_t length = static_cast<std::size_t>((packed >> 40) & 0xFFFF);
   return {name_chunks_[offset >> kNameChunkShift].get() + (offset & (kNameChunkSize - 1)), length};
 }
 
-std::uint64_t Index::device(EntryId id) const {
-  const unsigned slot = static_cast<unsigned>((entry(id).packed >> 56) & 0x7F);
-  if (slot == kOverflowSlot) return overflow_devices_.at(id);
-  return devices_[slot];
+FileId Index::file_id(EntryId id) const {
+  const Record& r = record(id);
+  const unsigned slot = static_cast<unsigned>((r.packed >> 56) & 0x7F);
+  const std::uint64_t device = slot == kOverflowSlot ? overflow_devices_.at(id) : devices_[slot];
+  return {device, r.inode};
 }
 
 std::uint64_t Index::links(EntryId id) const {
-  const std::uint32_t small = entry(id).links32;
+  const std::uint32_t small = record(id).links32;
   if (small != UINT32_MAX) return small;
   return big_links_.at(id);
+}
+
+EntryMetadata Index::metadata(EntryId id) const {
+  const Record& r = record(id);
+  EntryMetadata m;
+  m.file = file_id(id);
+  m.size = r.size;
+  m.allocated = r.allocated;
+  m.modified = r.modified;
+  m.links = links(id);
+  m.directory = is_directory(id);
+  return m;
 }
 
 std::uint64_t Index::store_name(std::string_view name) {
@@ -117,36 +90,111 @@ unsigned Index::device_slot(std::uint64_t device, EntryId id) {
   return kOverflowSlot;
 }
 
-EntryId Index::add(const NewEntry& e) {
+EntryId Index::add(EntryId parent, std::string_view name, const EntryMetadata& m) {
   const EntryId id = count_;
   if ((id & kChunkMask) == 0) {
-    auto* chunk = static_cast<IndexEntry*>(std::malloc(sizeof(IndexEntry) * kChunkSize));
+    auto* chunk = static_cast<Record*>(std::malloc(sizeof(Record) * kChunkSize));
     if (!chunk) throw std::bad_alloc();
     chunks_.emplace_back(chunk);
   }
-  IndexEntry& slot = *new (&chunks_.back()[id & kChunkMask]) IndexEntry;
-  slot.size = e.size;
-  slot.allocated = e.allocated;
-  slot.modified = e.modified;
-  slot.inode = e.inode;
-  slot.packed = store_name(e.name) | (static_cast<std::uint64_t>(device_slot(e.device, id)) << 56) |
-                (static_cast<std::uint64_t>(e.directory) << 63);
-  slot.parent = e.parent;
-  slot.first_child = kNoEntry;
-  slot.next_sibling = kNoEntry;
-  if (e.links >= UINT32_MAX) {
+  Record& slot = *new (&chunks_.back()[id & kChunkMask]) Record;
+  slot.size = m.size;
+  slot.allocated = m.allocated;
+  slot.modified = m.modified;
+  slot.inode = m.file.inode;
+  slot.packed = store_name(name) | (static_cast<std::uint64_t>(device_slot(m.file.device, id)) << 56) |
+                (static_cast<std::uint64_t>(m.directory) << 63);
+  slot.parent = parent;
+  if (m.links >= UINT32_MAX) {
     slot.links32 = UINT32_MAX;
-    big_links_[id] = e.links;
+    big_links_[id] = m.links;
   } else {
-    slot.links32 = static_cast<std::uint32_t>(e.links);
+    slot.links32 = static_cast<std::uint32_t>(m.links);
   }
-  if (e.parent != kNoEntry) {
-    IndexEntry& parent = entry(e.parent);
-    slot.next_sibling = parent.first_child;
-    parent.first_child = id;
+  if (parent != kNoEntry) {
+    Record& up = record(parent);
+    slot.next_sibling = up.first_child;
+    up.first_child = id;
   }
   ++count_;
   return id;
+}
+
+void Index::set_raw_name(EntryId id, std::string_view bytes) { raw_names_[id] = std::string(bytes); }
+
+void Index::fold_into(EntryId directory, std::uint64_t size, std::uint64_t allocated) {
+  Record& r = record(directory);
+  r.size = saturating_add(r.size, size);
+  r.allocated = saturating_add(r.allocated, allocated);
+}
+
+void Index::count(const ScanCounts& more) {
+  counts_.seen = saturating_add(counts_.seen, more.seen);
+  counts_.errors = saturating_add(counts_.errors, more.errors);
+  counts_.skipped = saturating_add(counts_.skipped, more.skipped);
+}
+
+void Index::add_subtree_totals() {
+  for (EntryId id = count_; id-- > 1;) {
+    const Record& child = record(id);
+    fold_into(child.parent, child.size, child.allocated);
+  }
+}
+
+void Index::lower(EntryId id, const Totals& totals) {
+  Record& r = record(id);
+  r.size = saturating_sub(r.size, totals.size);
+  r.allocated = saturating_sub(r.allocated, totals.allocated);
+}
+
+Totals Index::take_out(EntryId start) {
+  // Subtracting a sum saturating at 0 gives what subtracting file by file
+  // gives, so each directory is touched once.
+  const auto add = [](Totals& to, std::uint64_t size, std::uint64_t allocated) {
+    to.size = saturating_add(to.size, size);
+    to.allocated = saturating_add(to.allocated, allocated);
+  };
+  Totals taken;
+  if (start != 0 && !removed_.insert(start)) return taken;  // an earlier call took it out
+  const Record& first = record(start);
+  if (!is_directory(start)) {
+    add(taken, first.size, first.allocated);
+  } else {
+    struct Frame {
+      EntryId directory;
+      EntryId next_child;
+      Totals below;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({start, first.first_child, {}});
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      if (top.next_child != kNoEntry) {
+        const EntryId child = top.next_child;
+        const Record& entry = record(child);
+        top.next_child = entry.next_sibling;
+        // Removed sets are closed downwards: a removed child's subtree is done already.
+        if (!removed_.insert(child)) continue;
+        if (is_directory(child)) {
+          stack.push_back({child, entry.first_child, {}});
+        } else {
+          add(top.below, entry.size, entry.allocated);
+        }
+        continue;
+      }
+      const Frame done = top;
+      stack.pop_back();
+      lower(done.directory, done.below);
+      if (stack.empty()) {
+        taken = done.below;
+      } else {
+        add(stack.back().below, done.below.size, done.below.allocated);
+      }
+    }
+  }
+  if (start == 0) return taken;
+  for (EntryId at = record(start).parent; at != kNoEntry; at = record(at).parent) lower(at, taken);
+  return taken;
 }
 
 template <class NameOf>
@@ -155,7 +203,7 @@ void Index::append_path(EntryId id, std::string& out, std::string_view top, Name
   EntryId chain[4096];
   std::vector<EntryId> deep;
   std::size_t depth = 0;
-  for (EntryId at = id; at != 0 && at != kNoEntry; at = entry(at).parent) {
+  for (EntryId at = id; at != 0 && at != kNoEntry; at = record(at).parent) {
     if (depth < std::size(chain)) {
       chain[depth] = at;
     } else {
@@ -173,7 +221,7 @@ void Index::append_path(EntryId id, std::string& out, std::string_view top, Name
 }
 
 void Index::append_entry_path(EntryId id, std::string& out) const {
-  append_path(id, out, root, [this](EntryId at) { return name(at); });
+  append_path(id, out, root_, [this](EntryId at) { return name(at); });
 }
 
 std::string Index::entry_path(EntryId id) const {
@@ -183,14 +231,12 @@ std::string Index::entry_path(EntryId id) const {
   return path;
 }
 
-void Index::set_raw_name(EntryId id, std::string_view bytes) { raw_names_[id] = std::string(bytes); }
-
 void Index::append_os_path(EntryId id, std::string& out) const {
   if (paths_are_text()) {
     append_entry_path(id, out);
     return;
   }
-  append_path(id, out, os_root, [this](EntryId at) {
+  append_path(id, out, os_root_, [this](EntryId at) {
     const auto raw = raw_names_.find(at);
     return raw == raw_names_.end() ? name(at) : std::string_view(raw->second);
   });
@@ -202,7 +248,7 @@ std::string Index::os_path(EntryId id) const {
   return path;
 }
 
-void Index::reset(std::string new_root, std::string new_mode, std::string new_os_root) {
+void Index::reset(std::string root, std::string mode, std::string os_root) {
   chunks_.clear();
   name_chunks_.clear();
   name_used_ = 0;
@@ -211,18 +257,16 @@ void Index::reset(std::string new_root, std::string new_mode, std::string new_os
   overflow_devices_.clear();
   big_links_.clear();
   raw_names_.clear();
-  removed.clear();
-  os_root = new_os_root.empty() ? new_root : std::move(new_os_root);
-  root = std::move(new_root);
-  mode = std::move(new_mode);
-  seen = 1;
-  errors = 0;
-  skipped = 0;
-  ++generation;
+  removed_.clear();
+  os_root_ = os_root.empty() ? root : std::move(os_root);
+  root_ = std::move(root);
+  mode_ = std::move(mode);
+  counts_ = ScanCounts{1, 0, 0};
+  ++generation_;
 }
 
 std::size_t Index::memory_bytes() const {
-  return chunks_.size() * kChunkSize * sizeof(IndexEntry) + name_chunks_.size() * kNameChunkSize;
+  return chunks_.size() * kChunkSize * sizeof(Record) + name_chunks_.size() * kNameChunkSize;
 }
 
 }  // namespace qm

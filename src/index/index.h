@@ -1,4 +1,8 @@
 #pragma once
+// The entry table of the last scan, with its root, mode and counters. Entries
+// are addressed by id and linked to their parent, first child and next
+// sibling; paths are rebuilt from names. How an entry is stored is the
+// table's business: callers read and change entries through its operations.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,116 +15,137 @@
 
 namespace qm {
 
-// One table record, 56 bytes. The name, the device and large link counts live in
-// the Index (name arena, device table, side table); read them through the Index.
-struct IndexEntry {
-  std::uint64_t size = 0;       // file: own size; directory: subtree total after the scan
-  std::uint64_t allocated = 0;  // file: own blocks (0 for a repeated hard link); directory: subtree total
-  std::uint64_t modified = 0;
-  std::uint64_t inode = 0;
-  std::uint64_t packed = 0;  // name offset:40 | name length:16 | device slot:7 | directory:1
-  EntryId parent = kNoEntry;
-  EntryId first_child = kNoEntry;
-  EntryId next_sibling = kNoEntry;
-  std::uint32_t links32 = 0;  // saturated; the exact count is Index::links()
-
-  bool directory() const { return (packed >> 63) != 0; }
-  std::uint32_t name_length() const { return static_cast<std::uint32_t>((packed >> 40) & 0xFFFF); }
+// What a scan counted besides the entries it kept.
+struct ScanCounts {
+  std::uint64_t seen = 0;  // objects met, the root included
+  std::uint64_t errors = 0;
+  std::uint64_t skipped = 0;
 };
-static_assert(sizeof(IndexEntry) == 56);
 
-// What to_index_entry makes of an EntryMetadata: every value, not yet in the table.
-struct NewEntry {
-  std::string_view name;
+// Sizes taken out of the index by "forget".
+struct Totals {
   std::uint64_t size = 0;
   std::uint64_t allocated = 0;
-  std::uint64_t modified = 0;
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::uint64_t links = 0;
-  EntryId parent = kNoEntry;
-  bool directory = false;
 };
 
-// Parses "<device>:<inode>" (each an unsigned decimal with an optional "+"; bad parts give 0).
-void parse_identity(std::string_view identity, std::uint64_t& device, std::uint64_t& inode);
-
-// The record's values; its name view points into metadata.name.
-NewEntry to_index_entry(const EntryMetadata& metadata);
-
-// Ids taken out by "forget": a bitmap, so the per-entry test of the queries is one load.
-class RemovedSet {
- public:
-  bool contains(EntryId id) const { return id < bits_.size() && bits_[id]; }
-  bool empty() const { return count_ == 0; }
-  std::size_t size() const { return count_; }
-  // Returns false when the id was already present.
-  bool insert(EntryId id);
-  void clear();
-
- private:
-  std::vector<bool> bits_;
-  std::size_t count_ = 0;
-};
-
-// The entry table of the last scan, with its root, mode and counters.
 class Index {
  public:
+  static constexpr EntryId kMaxEntries = 0xFFFFFFFFu;  // ids 0 .. 0xFFFFFFFE
+
   Index();
   ~Index();
   Index(const Index&) = delete;
   Index& operator=(const Index&) = delete;
+
+  // ---- the table ----
 
   // Number of entries, removed ones included.
   std::uint32_t count() const { return count_; }
   bool empty() const { return count_ == 0; }
   bool valid(std::uint64_t id) const { return id < count_; }
 
-  const IndexEntry& entry(EntryId id) const { return chunks_[id >> kChunkShift][id & kChunkMask]; }
-  IndexEntry& entry(EntryId id) { return chunks_[id >> kChunkShift][id & kChunkMask]; }
+  // Of a valid id. A directory's size and allocated bytes are its subtree
+  // totals once the scan has finished; a repeated hard link has 0 allocated.
+  std::uint64_t size(EntryId id) const { return record(id).size; }
+  std::uint64_t allocated(EntryId id) const { return record(id).allocated; }
+  std::uint64_t modified(EntryId id) const { return record(id).modified; }
+  bool is_directory(EntryId id) const { return (record(id).packed >> 63) != 0; }
+  EntryId parent(EntryId id) const { return record(id).parent; }  // kNoEntry for the root
+  // Children are chained from the one added last to the one added first.
+  EntryId first_child(EntryId id) const { return record(id).first_child; }
+  EntryId next_sibling(EntryId id) const { return record(id).next_sibling; }
   std::string_view name(EntryId id) const;
-  std::uint64_t device(EntryId id) const;
+  FileId file_id(EntryId id) const;
   std::uint64_t links(EntryId id) const;
-  bool is_removed(EntryId id) const { return removed.contains(id); }
-
-  // Appends an entry with no children; links it at the head of its parent's chain
-  // when it has one. Returns its id. Caller checks the id limit first.
-  EntryId add(const NewEntry& entry);
+  // Whether the entry has exactly one link (no table lookup on the way).
+  bool single_link(EntryId id) const { return record(id).links32 == 1; }
+  EntryMetadata metadata(EntryId id) const;
 
   // The path of a valid entry, rebuilt from names below root.
   std::string entry_path(EntryId id) const;
   // Appends the path of a valid entry to out (no allocation when out has room).
   void append_entry_path(EntryId id, std::string& out) const;
-
-  // Names that are not text keep their bytes on the side: the text path shows
-  // U+FFFD in their place, the system path (the one to open) has the bytes.
-  void set_raw_name(EntryId id, std::string_view bytes);
-  // True when every system path equals its text path.
-  bool paths_are_text() const { return raw_names_.empty() && os_root == root; }
+  // The path as the system names it (the one to open): names that are not
+  // text keep their bytes here, where the text path shows U+FFFD.
   std::string os_path(EntryId id) const;
   void append_os_path(EntryId id, std::string& out) const;
+  // True when every system path equals its text path.
+  bool paths_are_text() const { return raw_names_.empty() && os_root_ == root_; }
 
-  // Scan start: table and removed emptied, root/mode replaced, counters restarted,
-  // generation + 1. elapsed_ms keeps its value. new_os_root: the root as the
-  // system names it, when that is not text (empty: the same as new_root).
-  void reset(std::string new_root, std::string new_mode, std::string new_os_root = {});
+  bool is_removed(EntryId id) const { return removed_.contains(id); }
+  bool any_removed() const { return !removed_.empty(); }
+
+  // ---- what the last scan was ----
+
+  const std::string& root() const { return root_; }        // as text
+  const std::string& os_root() const { return os_root_; }  // as the system names it
+  const std::string& mode() const { return mode_; }
+  std::uint64_t generation() const { return generation_; }
+  const ScanCounts& counts() const { return counts_; }
+  std::uint64_t elapsed_ms() const { return elapsed_ms_; }
+
+  // ---- a scan fills it ----
+
+  // Scan start: table and removed ids emptied, root and mode replaced, counts
+  // restarted (the root seen), generation + 1; elapsed_ms keeps its value.
+  // os_root: the root as the system names it, when that is not text (empty:
+  // the same as root).
+  void reset(std::string root, std::string mode, std::string os_root = {});
+
+  // Appends an entry with no children, chained first among its parent's when
+  // it has one (parent kNoEntry: the root). Returns its id. The caller checks
+  // the id limit first.
+  EntryId add(EntryId parent, std::string_view name, const EntryMetadata& metadata);
+  // Keeps the bytes of an entry's name that is not text (see os_path).
+  void set_raw_name(EntryId id, std::string_view bytes);
+
+  // A file that keeps no entry of its own: its bytes go to its directory.
+  void fold_into(EntryId directory, std::uint64_t size, std::uint64_t allocated);
+  void count(const ScanCounts& more);
+  // Once the walk is over: every entry's size and allocated added to its
+  // parent's, last id first, so directories hold their subtree totals.
+  void add_subtree_totals();
+  void set_elapsed_ms(std::uint64_t elapsed_ms) { elapsed_ms_ = elapsed_ms; }
+
+  // ---- "forget" ----
+
+  // Takes start's subtree out (start itself unless it is entry 0) and lowers
+  // every directory inside it and above it by the files taken out, stopping
+  // at 0. Entries already taken out stay as they are. Returns what was taken.
+  Totals take_out(EntryId start);
 
   // Bytes held by the table and its names (for memory figures).
   std::size_t memory_bytes() const;
 
-  std::string root;
-  std::string os_root;  // root as the system names it; equal to root when that is text
-  std::string mode;
-  RemovedSet removed;
-  std::uint64_t generation = 0;
-  std::uint64_t seen = 0;
-  std::uint64_t errors = 0;
-  std::uint64_t skipped = 0;
-  std::uint64_t elapsed_ms = 0;
-
-  static constexpr EntryId kMaxEntries = 0xFFFFFFFFu;  // ids 0 .. 0xFFFFFFFE
-
  private:
+  // One stored entry, 56 bytes. The name, the device and large link counts
+  // live beside the table (name arena, device table, side table).
+  struct Record {
+    std::uint64_t size = 0;
+    std::uint64_t allocated = 0;
+    std::uint64_t modified = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t packed = 0;  // name offset:40 | name length:16 | device slot:7 | directory:1
+    EntryId parent = kNoEntry;
+    EntryId first_child = kNoEntry;
+    EntryId next_sibling = kNoEntry;
+    std::uint32_t links32 = 0;  // saturated; the exact count is links()
+  };
+  static_assert(sizeof(Record) == 56);
+
+  // Ids taken out: a bitmap, so the per-entry test of the queries is one load.
+  class RemovedSet {
+   public:
+    bool contains(EntryId id) const { return id < bits_.size() && bits_[id]; }
+    bool empty() const { return count_ == 0; }
+    bool insert(EntryId id);  // false when the id was already present
+    void clear();
+
+   private:
+    std::vector<bool> bits_;
+    std::size_t count_ = 0;
+  };
+
   // Fixed-size chunks: growing never copies the table or doubles its memory.
   static constexpr unsigned kChunkShift = 16;
   static constexpr std::uint32_t kChunkSize = 1u << kChunkShift;
@@ -128,6 +153,9 @@ class Index {
   static constexpr unsigned kNameChunkShift = 20;
   static constexpr std::size_t kNameChunkSize = std::size_t{1} << kNameChunkShift;
 
+  const Record& record(EntryId id) const { return chunks_[id >> kChunkShift][id & kChunkMask]; }
+  Record& record(EntryId id) { return chunks_[id >> kChunkShift][id & kChunkMask]; }
+  void lower(EntryId id, const Totals& totals);
   std::uint64_t store_name(std::string_view name);
   template <class NameOf>
   void append_path(EntryId id, std::string& out, std::string_view top, NameOf&& name_of) const;
@@ -136,9 +164,9 @@ class Index {
   // Chunks are raw allocations: a record comes to life when add() fills it, so
   // the untouched tail of the last chunk costs no resident memory.
   struct FreeChunk {
-    void operator()(IndexEntry* chunk) const;
+    void operator()(Record* chunk) const;
   };
-  std::vector<std::unique_ptr<IndexEntry[], FreeChunk>> chunks_;
+  std::vector<std::unique_ptr<Record[], FreeChunk>> chunks_;
   std::vector<std::unique_ptr<char[]>> name_chunks_;
   std::size_t name_used_ = 0;  // bytes used in the last name chunk
   std::uint32_t count_ = 0;
@@ -146,6 +174,14 @@ class Index {
   std::unordered_map<EntryId, std::uint64_t> overflow_devices_;
   std::unordered_map<EntryId, std::uint64_t> big_links_;
   std::unordered_map<EntryId, std::string> raw_names_;
+  RemovedSet removed_;
+
+  std::string root_;
+  std::string os_root_;
+  std::string mode_;
+  std::uint64_t generation_ = 0;
+  ScanCounts counts_;
+  std::uint64_t elapsed_ms_ = 0;
 };
 
 }  // namespace qm

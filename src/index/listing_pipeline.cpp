@@ -10,12 +10,13 @@ namespace qm {
 // Hand-offs use atomics with wait/notify: a notify with nobody waiting costs no
 // system call. Workers meet at a slot's reading lock only while they share one
 // huge directory, and at the merge only through merge_requests_.
-ListingPipeline::ListingPipeline(ListingMerger& merger, std::size_t window, std::size_t parts_ahead)
+ListingPipeline::ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, std::size_t window,
+                                 std::size_t parts_ahead)
     : merger_(merger),
+      reader_(reader),
       window_(window == 0 ? 1 : window),
       parts_ahead_(static_cast<std::uint32_t>(std::clamp<std::size_t>(parts_ahead, 1, 1024))),
-      slots_(std::make_unique<Slot[]>(window_)),
-      portable_reader_(standard_readdir_requested()) {
+      slots_(std::make_unique<Slot[]>(window_)) {
   for (std::size_t i = 0; i < window_; ++i) slots_[i].parts = std::make_unique<Part[]>(parts_ahead_);
 }
 
@@ -84,39 +85,26 @@ void ListingPipeline::finish_part(Part& part, PartState state) {
 
 void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw) {
   Slot& slot = slots_[number % window_];
-  Part& first = slot.parts[0];
-  const bool portable = portable_reader_;
   bool opened = false;
   {
     const std::lock_guard lock(slot.reading);
     slot.number = number;
     slot.shared = false;
     slot.parts_read = 0;
-    if (!portable) {
-      slot.directory.emplace(slot.path);
-      opened = slot.directory->is_open();
-      if (opened) {
-        slot.finished = false;
-      } else {
-        slot.directory.reset();
-      }
+    try {
+      slot.directory = reader_.open(AT_FDCWD, slot.path);
+    } catch (const std::bad_alloc&) {
+      slot.directory.reset();
     }
+    opened = slot.directory != nullptr;
+    if (opened) slot.finished = false;
   }
   if (opened) {
     read_parts(number, raw);
     return;
   }
-  if (portable) {
-    // The portable reader reads the whole directory as one part.
-    try {
-      first.listing = list_directory_compact(slot.path);
-    } catch (const std::bad_alloc&) {
-      first.listing = CompactListing{};
-      first.listing.errors = 1;
-    }
-  } else {
-    first.listing.errors = 1;  // cannot be opened: one error, no entries
-  }
+  Part& first = slot.parts[0];
+  first.listing.errors = 1;  // cannot be opened: one error, no entries
   finish_part(first, kLast);
 }
 
@@ -125,7 +113,7 @@ std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
   std::size_t done = 0;
   for (;;) {
     Part* part;
-    const PartedDirectory* directory;
+    const OpenDirectory* directory;
     bool last = false;
     {
       const std::lock_guard lock(slot.reading);
@@ -143,7 +131,7 @@ std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
       }
       ++slot.parts_read;
       part = &slot.parts[sequence % parts_ahead_];
-      directory = &*slot.directory;
+      directory = slot.directory.get();
       const bool read = slot.directory->read_part(raw);
       if (!read || raw.filled == 0) {
         last = true;
@@ -231,7 +219,7 @@ void ListingPipeline::merge_ready() {
     const std::uint8_t state = part.state.load(std::memory_order_acquire);
     if (state == kEmpty) break;
     const bool last = state == kLast;
-    if (!merger_.merge_part(slot.path, part.listing, last)) {
+    if (!merger_.merge_part(slot.queued, slot.path, part.listing, last)) {
       stopped_by_merger_ = true;
       stop_workers();
       return;
@@ -260,7 +248,7 @@ void ListingPipeline::fill_slots() {
   while (pending_ - taken_ < window_) {
     Slot& slot = slots_[pending_ % window_];
     slot.path.clear();
-    if (!merger_.next_directory(slot.path)) break;
+    if (!merger_.next_directory(slot.queued, slot.path)) break;
     slot.parts_merged.store(0, std::memory_order_relaxed);
     slot.room_wanted.store(false, std::memory_order_relaxed);
     ++pending_;

@@ -14,33 +14,39 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "fs/dir_listing.h"
-#include "fs/directory_parts.h"
+#include "common/entry_id.h"
+#include "fs/directory_reader.h"
 
 namespace qm {
+
+// A directory waiting to be listed: its entry, and whether its system path
+// differs from its text path (a name on the way is not text).
+struct QueuedDirectory {
+  EntryId id = kNoEntry;
+  bool raw_path = false;
+};
 
 // What the pipeline merges into. Calls come one at a time, from any worker.
 class ListingMerger {
  public:
   virtual ~ListingMerger() = default;
-  // Writes the path of the next queued directory into path (an emptied,
-  // reused buffer); false when none is queued now.
-  virtual bool next_directory(std::string& path) = 0;
-  // Merges one part of the oldest directory not yet merged (path: the path
-  // next_directory gave for it). last: the directory's final part. False stops
-  // the walk.
-  virtual bool merge_part(const std::string& path, const CompactListing& part, bool last) = 0;
+  // Takes the next queued directory and writes its system path into path (an
+  // emptied, reused buffer); false when none is queued now.
+  virtual bool next_directory(QueuedDirectory& directory, std::string& path) = 0;
+  // Merges one part of the oldest directory not yet merged, as next_directory
+  // gave it. last: the directory's final part. False stops the walk.
+  virtual bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
+                          bool last) = 0;
 };
 
 class ListingPipeline {
  public:
   // window: directories listed ahead of the merge at most. parts_ahead: parts
   // of one directory read ahead of its merge at most.
-  ListingPipeline(ListingMerger& merger, std::size_t window, std::size_t parts_ahead);
+  ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, std::size_t window, std::size_t parts_ahead);
   ~ListingPipeline();
   ListingPipeline(const ListingPipeline&) = delete;
   ListingPipeline& operator=(const ListingPipeline&) = delete;
@@ -57,6 +63,7 @@ class ListingPipeline {
     std::atomic<std::uint8_t> state{kEmpty};
   };
   struct Slot {
+    QueuedDirectory queued;  // written by the merge before publishing
     std::string path;  // written by the merge before publishing, read by the lister
     std::unique_ptr<Part[]> parts;
     std::atomic<std::uint32_t> parts_merged{0};  // written by the merge
@@ -67,7 +74,7 @@ class ListingPipeline {
     bool finished = true;      // its end has been read (or it failed)
     bool shared = false;
     std::uint32_t parts_read = 0;
-    std::optional<PartedDirectory> directory;
+    std::unique_ptr<OpenDirectory> directory;
   };
 
   void work();
@@ -90,12 +97,13 @@ class ListingPipeline {
   void wake_workers();
 
   ListingMerger& merger_;
+  const DirectoryReader& reader_;
   std::size_t window_;
   std::uint32_t parts_ahead_;
   std::unique_ptr<Slot[]> slots_;
-  const bool portable_reader_;  // QUILLMARSH_STANDARD_READDIR, read once per walk
 
-  // Merge state: touched only by the current merger.
+  // Merge state: touched only by the current merger. Slot n % window holds
+  // directory n; directories taken_ .. pending_ - 1 are the ones in flight.
   std::uint64_t pending_ = 0;  // directories submitted
   std::uint64_t taken_ = 0;    // directories merged to the end
   std::atomic<std::uint64_t> merge_requests_{0};

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fs/directory_reader.h"
+
 namespace qm {
 
 // Bytes a path occupies on disk and what could not be read on the way.
@@ -12,6 +14,7 @@ struct PathMeasure {
 
 // Measures one path without any scan filter: other file systems, hidden
 // directories and directories reached twice are all entered. Never fails.
-PathMeasure measure_path(std::string_view path);
+// Hard links count once per link; symbolic links count as errors.
+PathMeasure measure_path(std::string_view path, const DirectoryReader& reader);
 
 }  // namespace qm

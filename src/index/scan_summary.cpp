@@ -1,25 +1,18 @@
 #include "index/scan_summary.h"
 
-#include "query/entry_lookup.h"
-
 namespace qm {
 
-JsonValue scan_summary(const Index& index) {
-  JsonValue root;
+ScanSummary summarize(const Index& index) {
+  ScanSummary summary;
+  summary.elapsed_ms = index.elapsed_ms();
+  summary.counts = index.counts();
+  summary.generation = index.generation();
+  summary.mode = index.mode();
+  summary.retained = index.count();
   if (!index.empty()) {
-    auto found = lookup_entry(index, 0);
-    if (found) root = entry_object(*found);
+    auto root = lookup_entry(index, 0);
+    if (root) summary.root = std::move(root).value();
   }
-  JsonObject summary;
-  summary.insert("elapsedMs", index.elapsed_ms);
-  summary.insert("entries", index.seen);
-  summary.insert("errors", index.errors);
-  summary.insert("generation", index.generation);
-  summary.insert("limited", false);
-  summary.insert("mode", index.mode);
-  summary.insert("retained", std::uint64_t{index.count()});
-  summary.insert("root", std::move(root));
-  summary.insert("skipped", index.skipped);
   return summary;
 }
 

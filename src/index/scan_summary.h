@@ -1,10 +1,23 @@
 #pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "index/entry_lookup.h"
 #include "index/index.h"
-#include "protocol/json_value.h"
 
 namespace qm {
 
-// The nine-member summary that "scan", "summary" and "forget" reply with.
-JsonValue scan_summary(const Index& index);
+// What "scan", "summary" and "forget" reply with.
+struct ScanSummary {
+  std::uint64_t elapsed_ms = 0;
+  ScanCounts counts;
+  std::uint64_t generation = 0;
+  std::string mode;
+  std::uint64_t retained = 0;  // entries in the table, removed ones included
+  std::optional<Item> root;    // none before any scan
+};
+
+ScanSummary summarize(const Index& index);
 
 }  // namespace qm

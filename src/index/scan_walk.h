@@ -1,29 +1,27 @@
 #pragma once
 // The breadth-first walk of "scan": lists directories on the pool ahead of the
-// merge and merges the listings, in queue order, into the index on the calling thread.
-#include <chrono>
+// merge and merges the listings, in queue order, into the index.
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/result.h"
-#include "fs/dir_listing.h"
+#include "fs/compact_listing.h"
 #include "index/identity_set.h"
 #include "index/index.h"
 #include "index/listing_pipeline.h"
-#include "index/path_components.h"
+#include "index/scan.h"
 
 namespace qm {
 
-inline constexpr const char* kIndexFullError = "Index exceeds addressable memory";
-
 // What decides whether a file keeps an entry of its own.
 enum class RetainRule : std::uint8_t {
-  every_file,      // "analysis"
-  large_files,     // "large": size >= 10 MiB
-  unique_files,    // "duplicates": size >= minimum, one link, not ".DS_Store"
-  minimum_size,    // any other mode: size >= minimum
+  every_file,    // "analysis"
+  large_files,   // "large": size >= kLargeFileSize
+  unique_files,  // "duplicates": size >= minimum, one link, not a name the platform rules exclude
+  minimum_size,  // any other mode: size >= minimum
 };
 
 RetainRule retain_rule_for_mode(std::string_view mode);
@@ -38,24 +36,12 @@ struct ScanFilters {
   std::vector<std::string> exclude_names;
 };
 
-// Knobs for tests; the command uses the defaults.
-struct WalkLimits {
-  std::uint64_t max_entries = Index::kMaxEntries;  // the table holds ids 0 .. max_entries - 1
-  // Directories listed ahead of the merge at most (1: strictly one after another).
-  std::size_t window = 128;
-  // Parts (buffer-fulls) of one directory read ahead of its merge at most.
-  std::size_t parts_ahead = 8;
-};
-
 // Walk state of one scan. Entry 0 must already be in the index.
 class ScanWalk : private ListingMerger {
  public:
-  using Clock = std::chrono::steady_clock;
+  ScanWalk(Index& index, const ScanFilters& filters, const ScanContext& context, Clock::TimePoint start);
 
-  ScanWalk(Index& index, const ScanFilters& filters, const WalkLimits& limits, std::uint64_t request_id,
-           Clock::time_point start);
-
-  // Adds a device the walk may enter (the root's, and "/Users" under "/").
+  // Adds a device the walk may enter (the root's, and the platform's extra ones under "/").
   void allow_device(std::uint64_t device);
 
   // Walks everything below entry 0. Fails only when the id limit is hit.
@@ -64,50 +50,46 @@ class ScanWalk : private ListingMerger {
   // Applies the entry rules to one listing of directory dir (dir_path: its path
   // as text) and adds what is retained; false when the id limit was hit. This
   // is the whole merge step, open so tests can feed it listings of their own.
-  bool merge_listing(EntryId dir, std::string_view dir_path, const CompactListing& listing);
+  bool merge_listing(const QueuedDirectory& dir, std::string_view dir_path, const CompactListing& listing);
 
  private:
+  // A child that a path names: the path without its last component, and that component.
   struct ExcludedChild {
-    std::string parent;  // the excluded path without its last component
+    std::string parent;
     std::size_t parent_depth = 0;
-    std::string name;  // its last component
+    std::string name;
   };
 
   // The pipeline's side: queued directories out, listed parts in.
-  bool next_directory(std::string& path) override;
-  bool merge_part(const std::string& path, const CompactListing& part, bool last) override;
+  bool next_directory(QueuedDirectory& directory, std::string& path) override;
+  bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
+                  bool last) override;
 
-  bool device_allowed(std::uint64_t device) const;
+  bool device_allowed(std::uint64_t key) const;
   // The names excluded by path among this directory's children.
   void find_excluded_children(std::string_view dir_path);
   bool excluded_by_name(std::string_view name) const;
-  void maybe_write_progress(std::string_view last_merged_path);
+  bool retained(const EntryMetadata& file, std::string_view name) const;
+  void maybe_report_progress(std::string_view last_merged_path);
 
   Index& index_;
   const ScanFilters& filters_;
+  const ScanContext& context_;
   WalkLimits limits_;
-  std::uint64_t request_id_;
   std::string text_path_;  // reused when a listed path is not text
-  Clock::time_point start_;
-  Clock::time_point last_event_;
+  Clock::TimePoint start_;
+  Clock::TimePoint last_report_;
 
-  std::vector<std::uint64_t> allowed_devices_;
-  IdentitySet visited_dirs_;
+  std::vector<std::uint64_t> allowed_devices_;  // device keys
+  IdentitySet visited_dirs_;                    // by device key
   IdentitySet seen_hardlinks_;
-  struct QueuedDirectory {
-    EntryId id;
-    bool raw_path;  // its system path differs from its text path (a name on it is not text)
-  };
-  std::vector<QueuedDirectory> queue_;  // directories in id order; merged up to queue_head_
-  bool merging_raw_path_ = false;       // the directory being merged has a raw path
-  std::size_t queue_head_ = 0;
-  std::size_t next_to_submit_ = 0;  // position in queue_ of the next directory to list
+  // Directories found and not yet handed to the pipeline, in id order. Once
+  // handed over, the pipeline keeps each one until its last part is merged.
+  std::deque<QueuedDirectory> waiting_;
 
   std::vector<ExcludedChild> excluded_children_;
+  std::vector<ExcludedChild> skipped_root_directories_;  // the platform's, in a scan of "/"
   std::vector<std::string_view> excluded_here_;  // names excluded in the listing being merged
 };
-
-// Subtree totals: every entry's size and allocated added to its parent's, last id first.
-void add_subtree_totals(Index& index);
 
 }  // namespace qm

@@ -3,10 +3,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
+#include "app/serve_loop.h"
 #include "common/thread_pool.h"
-#include "protocol/serve_loop.h"
 
 namespace {
 
@@ -40,5 +41,9 @@ int main() {
     std::fprintf(stderr, "quillmarsh: cannot start worker threads: %s\n", error.what());
     return 70;
   }
-  return qm::serve_requests(STDIN_FILENO);
+  // The one setting the engine reads: when present (with any value), every
+  // directory is listed with the portable reader.
+  qm::Seams seams;
+  seams.directories = &qm::directory_reader_for(std::getenv("QUILLMARSH_STANDARD_READDIR") != nullptr);
+  return qm::serve_requests(STDIN_FILENO, seams);
 }

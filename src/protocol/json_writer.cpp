@@ -7,10 +7,10 @@
 #include <charconv>
 #include <cstring>
 
+#include "common/hex.h"
+
 namespace qm {
 namespace {
-
-constexpr char kHex[] = "0123456789abcdef";
 
 // For each byte: 0 when it is written as it is, otherwise the letter after the
 // backslash ('u' for the \u00XX form).
@@ -114,7 +114,7 @@ void render_json_string(std::string_view text, std::string& out) {
     out.append(escape, 2);
     if (code == 'u') {
       const auto byte = static_cast<unsigned char>(data[i]);
-      const char digits[4] = {'0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+      const char digits[4] = {'0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
       out.append(digits, 4);
     }
   }

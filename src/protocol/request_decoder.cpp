@@ -14,6 +14,7 @@
 
 #include <fast_float/fast_float.h>
 
+#include "common/hex.h"
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
 
@@ -75,10 +76,9 @@ void append_quoted(std::string_view text, std::string& out) {
       case '\0': out.append("\\0"); break;
       default:
         if (byte < 0x20 || byte == 0x7F) {
-          static constexpr char kHex[] = "0123456789abcdef";
           out.append("\\u{");
-          if (byte >= 0x10) out.push_back(kHex[byte >> 4]);
-          out.push_back(kHex[byte & 0xF]);
+          if (byte >= 0x10) out.push_back(kHexDigits[byte >> 4]);
+          out.push_back(kHexDigits[byte & 0xF]);
           out.push_back('}');
         } else {
           out.push_back(c);

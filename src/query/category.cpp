@@ -2,16 +2,11 @@
 
 namespace qm {
 
-CategoryTable::CategoryTable(const JsonObject& categories) {
-  // JsonObject keeps its members in ascending byte order, so the first slot to
-  // claim an extension is the category whose name sorts first.
-  for (const auto& [name, value] : categories) {
-    if (!value.is_array()) continue;
+CategoryTable::CategoryTable(const std::vector<Category>& categories) {
+  for (const Category& category : categories) {
     const std::size_t slot = names_.size();
-    names_.push_back(name);
-    for (const JsonValue& extension : value.as_array()) {
-      if (extension.is_string()) by_extension_.try_emplace(extension.as_string(), slot);
-    }
+    names_.push_back(category.name);
+    for (const std::string& extension : category.extensions) by_extension_.try_emplace(extension, slot);
   }
   const auto other = find_slot(kOtherCategory);
   if (other) {
@@ -38,11 +33,6 @@ std::optional<std::size_t> CategoryTable::find_slot(std::string_view category) c
 std::string_view file_extension(std::string_view name) {
   const auto dot = name.rfind('.');
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
-}
-
-std::string category_of(std::string_view name, const JsonObject& categories) {
-  CategoryTable table(categories);
-  return table.slot_name(table.slot_of(name));
 }
 
 }  // namespace qm

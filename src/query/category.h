@@ -8,20 +8,26 @@
 #include <unordered_map>
 #include <vector>
 
-#include "protocol/json_value.h"
 #include "query/unicode_lower.h"
 
 namespace qm {
 
 inline constexpr const char* kOtherCategory = "other";
 
-// A request's category table (category name -> array of lowercase extensions),
-// prepared once so that each file costs one hash lookup. Categories are numbered
-// slots: the array-valued members in key order, then "other" unless a member has
-// that name already (unmatched files share its slot).
+// One category of a request: its name and its lowercase extensions.
+struct Category {
+  std::string name;
+  std::vector<std::string> extensions;
+};
+
+// A request's category table, prepared once so that each file costs one hash
+// lookup. Categories are numbered slots: the given ones in their order (the
+// request's keys in byte order), then "other" unless one has that name already
+// (unmatched files share its slot). An extension listed twice belongs to the
+// first category that lists it.
 class CategoryTable {
  public:
-  explicit CategoryTable(const JsonObject& categories);
+  explicit CategoryTable(const std::vector<Category>& categories);
 
   // The slot of a file name's category. Not const: it lowercases into scratch space.
   std::size_t slot_of(std::string_view name);
@@ -47,9 +53,5 @@ class CategoryTable {
 // The extension of a file name: the text after its last ".", empty without one
 // (not lowercased).
 std::string_view file_extension(std::string_view name);
-
-// The category of a file name under a category table: the first member in key order
-// whose array holds the lowercased extension, else "other".
-std::string category_of(std::string_view name, const JsonObject& categories);
 
 }  // namespace qm

@@ -41,39 +41,4 @@ std::vector<ProcessRecord> ranked_process_records(const ProcessTable& table, std
   return records;
 }
 
-JsonValue process_record_json(const ProcessRecord& record) {
-  JsonObject object;
-  object.insert("command", record.command);
-  object.insert("cpuPercent", record.cpu_percent);  // widened; null when not finite
-  object.insert("isSystem", record.is_system);
-  object.insert("memoryBytes", record.memory_bytes);
-  object.insert("memoryPercent", record.memory_percent);  // null when not finite
-  object.insert("name", record.name);
-  object.insert("pid", record.pid);
-  return object;
-}
-
-JsonArray process_records_json(const std::vector<ProcessRecord>& records) {
-  JsonArray array;
-  array.reserve(records.size());
-  for (const ProcessRecord& record : records) array.push_back(process_record_json(record));
-  return array;
-}
-
-JsonArray process_names_json(const ProcessTable& table) {
-  JsonArray names;
-  names.reserve(table.size());
-  for (const Process& process : table) names.emplace_back(lossy_utf8(process.name));
-  return names;
-}
-
-JsonArray process_commands_json(const ProcessTable& table) {
-  JsonArray commands;
-  commands.reserve(table.size());
-  for (const Process& process : table) {
-    if (process.path) commands.emplace_back(lossy_utf8(*process.path));
-  }
-  return commands;
-}
-
 }  // namespace qm

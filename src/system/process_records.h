@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "protocol/json_value.h"
 #include "system/process_table.h"
 
 namespace qm {
@@ -35,13 +34,5 @@ ProcessRecord make_process_record(const Process& process, std::uint64_t total_me
 // first) and cut to kMaxProcessRecords.
 std::vector<ProcessRecord> ranked_process_records(const ProcessTable& table, std::uint64_t total_memory,
                                                   std::optional<std::uint32_t> own_user_id);
-
-JsonValue process_record_json(const ProcessRecord& record);
-JsonArray process_records_json(const std::vector<ProcessRecord>& records);
-
-// Every process's name, in table order.
-JsonArray process_names_json(const ProcessTable& table);
-// Every executable path, in table order; processes without one add nothing.
-JsonArray process_commands_json(const ProcessTable& table);
 
 }  // namespace qm

@@ -17,7 +17,7 @@
 #include "system/file_system_kinds.h"
 #include "system/host_name.h"
 #include "system/posix_process.h"
-#include "system/proc_text.h"
+#include "system/proc_text_linux.h"
 
 namespace qm {
 

@@ -1,5 +1,6 @@
+#include "system/terminate_process.h"
+
 #include "system/process_records.h"
-#include "system/system_commands.h"
 
 namespace qm {
 
@@ -21,7 +22,7 @@ bool is_own_ancestry(const ProcessTable& table, Pid own_pid, Pid target) {
 
 }  // namespace
 
-CommandResult terminate_command(SystemInfoProvider& provider, Pid pid, bool force) {
+Result<bool> terminate_process(SystemInfoProvider& provider, Pid pid, bool force) {
   const System snapshot = provider.new_all();
   const Pid own_pid = provider.current_pid();
   const Process* own = snapshot.processes.find(own_pid);
@@ -41,14 +42,9 @@ CommandResult terminate_command(SystemInfoProvider& provider, Pid pid, bool forc
     provider.pause(kExitCheckPause);
     const System fresh = provider.new_all();
     const Process* now = fresh.processes.find(pid);
-    if (!now || now->start_time != start_time) return JsonValue(JsonObject{{"ok", true}});
+    if (!now || now->start_time != start_time) return true;
   }
   return CommandError{kStillRunningError};
-}
-
-CommandResult terminate_command(std::uint32_t pid, bool force) {
-  auto provider = make_platform_system_info_provider();
-  return terminate_command(*provider, pid, force);
 }
 
 }  // namespace qm

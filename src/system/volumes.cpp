@@ -1,7 +1,6 @@
 #include "system/volumes.h"
 
-#include "common/utf8.h"
-#include "index/path_components.h"
+#include "common/path_components.h"
 
 namespace qm {
 
@@ -46,20 +45,6 @@ std::vector<Disk> select_volumes(const std::vector<MountedVolume>& mounts) {
     disks.push_back(std::move(disk));
   }
   return disks;
-}
-
-JsonArray volume_records_json(const std::vector<Disk>& disks) {
-  JsonArray records;
-  records.reserve(disks.size());
-  for (const Disk& disk : disks) {
-    JsonObject record;
-    record.insert("free", disk.available_capacity);
-    // A mount point that is not UTF-8 is still listed, with U+FFFD for the bad bytes.
-    record.insert("mount", lossy_utf8(disk.mount_point));
-    record.insert("total", disk.total_capacity);
-    records.push_back(std::move(record));
-  }
-  return records;
 }
 
 }  // namespace qm

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/json_value.h"
 #include "system/system_info_provider.h"
 
 namespace qm {
@@ -33,8 +32,5 @@ struct MountedVolume {
 // (equal component by component, so "/a//b/" repeats "/a/b") updates the
 // earlier entry's capacities instead of adding another.
 std::vector<Disk> select_volumes(const std::vector<MountedVolume>& mounts);
-
-// {"free", "mount", "total"} per disk, in list order; the mount point as text.
-JsonArray volume_records_json(const std::vector<Disk>& disks);
 
 }  // namespace qm

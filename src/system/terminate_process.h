@@ -1,16 +1,13 @@
 #pragma once
-// The "system" and "terminate" commands over any SystemInfoProvider. The
-// dispatcher's entry points (protocol/commands.h) run them with the platform's
-// provider; tests run them with a fake one.
+// "terminate": signal a process after refusing system processes, other users'
+// processes and the engine's own ancestors, then confirm that it exited.
 #include <chrono>
-#include <cstdint>
 
-#include "protocol/commands.h"
+#include "common/result.h"
 #include "system/system_info_provider.h"
 
 namespace qm {
 
-inline constexpr std::chrono::nanoseconds kSystemSamplingPause = std::chrono::milliseconds(220);
 inline constexpr std::chrono::nanoseconds kExitCheckPause = std::chrono::milliseconds(120);
 inline constexpr int kExitChecks = 30;
 
@@ -22,7 +19,10 @@ inline constexpr const char* kSignalNotSentError =
     "The platform could not send this signal. Use force quit if appropriate.";
 inline constexpr const char* kStillRunningError = "The process is still running; exit could not be confirmed.";
 
-CommandResult system_command(SystemInfoProvider& provider);
-CommandResult terminate_command(SystemInfoProvider& provider, Pid pid, bool force);
+// Checks in this order: the engine's own process is known, the target exists,
+// it is no system process, it is not the engine or an ancestor; then sends
+// SIGTERM (SIGKILL when force) and checks up to kExitChecks times, a pause
+// apart, that the process (same id and start time) is gone.
+Result<bool> terminate_process(SystemInfoProvider& provider, Pid pid, bool force);
 
 }  // namespace qm

@@ -1,4 +1,4 @@
-#include "query/largest_first.h"
+#include "index/largest_first.h"
 
 #include <algorithm>
 

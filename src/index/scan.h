@@ -1,0 +1,57 @@
+#pragma once
+// "scan": canonicalise the root, reset the index, walk the tree into it and
+// total the directories.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/progress_sink.h"
+#include "common/result.h"
+#include "fs/directory_reader.h"
+#include "index/index.h"
+#include "index/platform_rules.h"
+#include "index/scan_summary.h"
+
+namespace qm {
+
+inline constexpr const char* kIndexFullError = "Index exceeds addressable memory";
+inline constexpr const char* kChooseDirectoryError = "Choose a directory";
+
+// Mode "large" keeps the files of at least this size, whatever the minimum.
+inline constexpr std::uint64_t kLargeFileSize = 10485760;
+
+struct ScanRequest {
+  std::string root;
+  std::string mode = "analysis";
+  std::uint64_t minimum = 204800;
+  bool include_hidden = false;
+  std::vector<std::string> exclude_paths;  // as given (the scan canonicalises them)
+  std::vector<std::string> exclude_names;
+};
+
+// Knobs for tests; the engine uses the defaults.
+struct WalkLimits {
+  std::uint64_t max_entries = Index::kMaxEntries;  // the table holds ids 0 .. max_entries - 1
+  // Directories listed ahead of the merge at most (1: strictly one after another).
+  std::size_t window = 128;
+  // Parts (buffer-fulls) of one directory read ahead of its merge at most.
+  std::size_t parts_ahead = 8;
+};
+
+// What a scan works with besides its request.
+struct ScanContext {
+  const DirectoryReader& directories;
+  const Clock& clock;
+  ProgressSink& progress;
+  const PlatformRules& rules = platform_rules();
+  WalkLimits limits = {};
+};
+
+// Scans request.root into index and returns the summary. Fails before the
+// index is touched when the root cannot be resolved or is not a directory
+// ("Choose a directory"), and with kIndexFullError when the id limit or the
+// memory runs out (the index then keeps what was added, without totals).
+Result<ScanSummary> run_scan(Index& index, const ScanRequest& request, const ScanContext& context);
+
+}  // namespace qm
