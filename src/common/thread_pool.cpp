@@ -80,13 +80,13 @@ void ThreadPool::worker_loop() {
   }
 }
 
-unsigned pool_size_for(long online_processors) {
-  if (online_processors <= 2) return 2;
-  if (online_processors >= 4) return 4;
-  return static_cast<unsigned>(online_processors);
+unsigned default_pool_size() {
+  // sysconf gives -1 when the count is unknown.
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  if (online <= 2) return 2;
+  if (online >= 4) return 4;
+  return static_cast<unsigned>(online);
 }
-
-unsigned default_pool_size() { return pool_size_for(sysconf(_SC_NPROCESSORS_ONLN)); }
 
 void init_process_pool(unsigned workers) {
   std::call_once(g_pool_once, [&] { g_pool = std::make_unique<ThreadPool>(workers); });

@@ -70,8 +70,6 @@ class ThreadPool {
 
 // Pool size for this machine: online processors clamped to 2..4 (2 when unknown).
 unsigned default_pool_size();
-// The same rule for a given processor count (0 or negative: unknown).
-unsigned pool_size_for(long online_processors);
 
 // The process-wide pool. Created on first use with default_pool_size() workers
 // unless init_process_pool() sized it first.

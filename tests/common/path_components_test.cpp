@@ -1,4 +1,4 @@
-#include "index/path_components.h"
+#include "common/path_components.h"
 
 #include <gtest/gtest.h>
 

@@ -133,13 +133,5 @@ TEST(ThreadPool, AnEmptyMapAndAPoolWithoutWorkersAreFine) {
   EXPECT_TRUE(pool.map(std::vector<int>{}, [](int i) { return i; }).empty());
 }
 
-TEST(ThreadPool, SizeIsTheOnlineProcessorCountClampedToTwoToFour) {
-  const std::vector<std::pair<long, unsigned>> cases = {{-1, 2}, {0, 2}, {1, 2}, {2, 2}, {3, 3}, {4, 4}, {8, 4}, {256, 4}};
-  for (const auto& [online, size] : cases) EXPECT_EQ(pool_size_for(online), size) << online;
-  const unsigned chosen = default_pool_size();
-  EXPECT_GE(chosen, 2u);
-  EXPECT_LE(chosen, 4u);
-}
-
 }  // namespace
 }  // namespace qm

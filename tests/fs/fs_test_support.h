@@ -16,38 +16,13 @@
 #include <stdexcept>
 #include <string>
 
+#include <climits>
+
 #include "support/descriptors.h"
+#include "support/temp_dir.h"
 #include "support/test_name.h"
 
 namespace qm::test {
-
-inline constexpr const char* kStandardReaddirVariable = "QUILLMARSH_STANDARD_READDIR";
-
-// Sets (or, with nullopt, removes) an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 inline void make_fifo(const std::string& path) {
   if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + path);
@@ -127,5 +102,37 @@ inline std::string run_unprivileged(const std::function<std::string()>& body) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text += "[child failed]";
   return text;
 }
+
+// A file whose full path exceeds PATH_MAX while its directory's does not: a
+// reader that stats names relative to the open directory admits it, one that
+// stats the full path (the portable reader) cannot and skips it. That
+// difference shows which reader ran.
+class LongPathTree {
+ public:
+  explicit LongPathTree(const TempDir& dir) : directory_(dir.path()) {
+    while (directory_.size() + 201 <= PATH_MAX - 50) {
+      directory_ += "/" + std::string(200, 'd');
+      ::mkdir(directory_.c_str(), 0755);
+    }
+    const int dir_fd = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(dir_fd, name_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) ::close(fd);
+    ::close(dir_fd);
+  }
+  ~LongPathTree() {
+    // Too long for the temp dir's own clean-up.
+    const int dir_fd = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::unlinkat(dir_fd, name_.c_str(), 0);
+    ::close(dir_fd);
+  }
+  LongPathTree(const LongPathTree&) = delete;
+  LongPathTree& operator=(const LongPathTree&) = delete;
+  const std::string& directory() const { return directory_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string directory_;
+  std::string name_ = std::string(250, 'f');
+};
 
 }  // namespace qm::test

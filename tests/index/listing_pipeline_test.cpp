@@ -21,18 +21,23 @@ class RecordingMerger : public ListingMerger {
  public:
   explicit RecordingMerger(std::vector<std::string> directories) : directories_(std::move(directories)) {}
 
-  bool next_directory(std::string& path) override {
+  // The directory's position in the list is its id, given back with each part.
+  bool next_directory(QueuedDirectory& directory, std::string& path) override {
     if (next_ == directories_.size()) return false;
+    directory = {static_cast<EntryId>(next_), next_ % 2 == 1};
     path = directories_[next_++];
     return true;
   }
-  bool merge_part(const std::string& path, const CompactListing& part, bool last) override {
+  bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
+                  bool last) override {
     if (merged_.empty() || finished_.back()) {
       merged_.push_back({path, {}});
       finished_.push_back(false);
       parts_.push_back(0);
     }
     EXPECT_EQ(merged_.back().first, path);
+    EXPECT_EQ(directory.id, merged_.size() - 1);
+    EXPECT_EQ(directory.raw_path, directory.id % 2 == 1);
     for (const ListedEntry& entry : part.entries) merged_.back().second.emplace_back(part.name(entry));
     ++parts_.back();
     finished_.back() = last;
@@ -53,9 +58,10 @@ class RecordingMerger : public ListingMerger {
 class ThrowingMerger : public RecordingMerger {
  public:
   using RecordingMerger::RecordingMerger;
-  bool merge_part(const std::string& path, const CompactListing& part, bool last) override {
+  bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
+                  bool last) override {
     if (++calls_ == throw_at_) throw std::bad_alloc();
-    return RecordingMerger::merge_part(path, part, last);
+    return RecordingMerger::merge_part(directory, path, part, last);
   }
   std::size_t throw_at_ = 0;
 
@@ -64,7 +70,8 @@ class ThrowingMerger : public RecordingMerger {
 };
 
 std::vector<std::string> names_of(const std::string& directory) {
-  const CompactListing listing = list_directory_compact(directory);
+  RawPart raw;
+  const CompactListing listing = list_directory(fast_directory_reader(), directory, raw);
   std::vector<std::string> names;
   for (const ListedEntry& entry : listing.entries) names.emplace_back(listing.name(entry));
   return names;
@@ -83,11 +90,13 @@ std::vector<std::string> make_directories(const TempDir& tree) {
 TEST(ListingPipeline, HandsOverEveryDirectoryWholeAndInOrderWhateverItsLimits) {
   const TempDir tree;
   const std::vector<std::string> directories = make_directories(tree);
+  for (const DirectoryReader* reader : {&fast_directory_reader(), &portable_directory_reader()}) {
   for (const std::size_t window : {std::size_t{1}, std::size_t{2}, std::size_t{128}}) {
     for (const std::size_t parts_ahead : {std::size_t{1}, std::size_t{3}}) {
-      SCOPED_TRACE("window " + std::to_string(window) + ", parts ahead " + std::to_string(parts_ahead));
+      SCOPED_TRACE("window " + std::to_string(window) + ", parts ahead " + std::to_string(parts_ahead) +
+                   (reader == &fast_directory_reader() ? ", fast reader" : ", portable reader"));
       RecordingMerger merger(directories);
-      ListingPipeline pipeline(merger, window, parts_ahead);
+      ListingPipeline pipeline(merger, *reader, window, parts_ahead);
       ASSERT_TRUE(pipeline.run());
       ASSERT_EQ(merger.merged_.size(), directories.size());
       for (std::size_t i = 0; i < directories.size(); ++i) {
@@ -97,6 +106,7 @@ TEST(ListingPipeline, HandsOverEveryDirectoryWholeAndInOrderWhateverItsLimits) {
       }
       EXPECT_GT(merger.parts_[1], 2u);  // big1 came in several parts
     }
+  }
   }
 }
 
@@ -109,14 +119,14 @@ TEST(ListingPipeline, AMergerThatStopsOrThrowsEndsTheWalkWithNothingLeftOpen) {
     {
       RecordingMerger stopping(directories);
       stopping.stop_after_ = at;
-      ListingPipeline pipeline(stopping, 128, 2);
+      ListingPipeline pipeline(stopping, fast_directory_reader(), 128, 2);
       EXPECT_FALSE(pipeline.run());
     }
     EXPECT_EQ(test::open_descriptor_count(), before);
     {
       ThrowingMerger throwing(directories);
       throwing.throw_at_ = at;
-      ListingPipeline pipeline(throwing, 128, 2);
+      ListingPipeline pipeline(throwing, fast_directory_reader(), 128, 2);
       EXPECT_THROW(pipeline.run(), std::bad_alloc);
     }
     EXPECT_EQ(test::open_descriptor_count(), before);

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "common/saturating.h"
-#include "fs/dir_listing.h"
-#include "index/run_scan.h"
-#include "scan_test_support.h"
+#include "common/utf8.h"
+#include "index/scan_test_support.h"
+#include "support/reference_listing.h"
 #include "support/temp_dir.h"
 
 namespace qm {
 namespace {
 
+using test::scan;
 using test::scan_args;
 using test::TempDir;
 
@@ -51,50 +51,52 @@ struct Rules {
   bool include_hidden;
 };
 
-bool keeps_file(const Rules& rules, const EntryMetadata& file) {
+bool keeps_file(const Rules& rules, const test::ReferenceEntry& file) {
   if (rules.mode == "analysis") return true;
-  if (rules.mode == "duplicates") return file.size >= rules.minimum && file.links == 1 && file.name != ".DS_Store";
-  return file.size >= rules.minimum;
+  if (rules.mode == "duplicates") {
+    return file.metadata.size >= rules.minimum && file.metadata.links == 1 && file.name != ".DS_Store";
+  }
+  return file.metadata.size >= rules.minimum;
 }
 
 Walked reference_walk(const std::string& root, const Rules& rules) {
   Walked walked;
-  auto top = stat_entry(root, 0, std::nullopt);
+  auto top = stat_entry(root);
   EXPECT_TRUE(top.ok());
-  walked.rows.push_back({top->name, kNoEntry, 0, 0, to_index_entry(*top).inode, top->links, true});
-  const std::uint64_t device = to_index_entry(*top).device;
-  std::set<std::pair<std::uint64_t, std::uint64_t>> visited{{device, walked.rows[0].inode}};
+  walked.rows.push_back({lossy_utf8(entry_name_of(root)), kNoEntry, 0, 0, top->file.inode, top->links, true});
+  const std::uint64_t device = top->file.device;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> visited{{device, top->file.inode}};
   std::set<std::pair<std::uint64_t, std::uint64_t>> linked;
   std::deque<std::pair<EntryId, std::string>> queue{{0, root}};
   while (!queue.empty()) {
     const auto [dir, path] = queue.front();
     queue.pop_front();
-    const DirListing listing = list_directory(path, dir);
+    const test::ReferenceListing listing = test::list_reference(path);
     walked.errors += listing.errors;
     walked.skipped += listing.skipped;
-    for (const EntryMetadata& m : listing.entries) {
+    for (const test::ReferenceEntry& entry : listing.entries) {
+      const EntryMetadata& m = entry.metadata;
       ++walked.seen;
-      const NewEntry e = to_index_entry(m);
-      if (e.device != device) {
+      if (m.file.device != device) {
         ++walked.skipped;
         continue;
       }
       std::uint64_t allocated = m.allocated;
       if (m.directory) {
-        if ((!rules.include_hidden && m.name[0] == '.') || !visited.insert({e.device, e.inode}).second) {
+        if ((!rules.include_hidden && entry.name[0] == '.') || !visited.insert({device, m.file.inode}).second) {
           ++walked.skipped;
           continue;
         }
       } else {
-        if (m.links != 1 && !linked.insert({e.device, e.inode}).second) allocated = 0;
-        if (!keeps_file(rules, m)) {
+        if (m.links != 1 && !linked.insert({device, m.file.inode}).second) allocated = 0;
+        if (!keeps_file(rules, entry)) {
           walked.rows[dir].size += m.size;
           walked.rows[dir].allocated += allocated;
           continue;
         }
       }
-      walked.rows.push_back({m.name, dir, m.size, allocated, e.inode, m.links, m.directory});
-      if (m.directory) queue.emplace_back(static_cast<EntryId>(walked.rows.size() - 1), m.path);
+      walked.rows.push_back({entry.name, dir, m.size, allocated, m.file.inode, m.links, m.directory});
+      if (m.directory) queue.emplace_back(static_cast<EntryId>(walked.rows.size() - 1), entry.path);
     }
   }
   for (std::size_t id = walked.rows.size(); id-- > 1;) {
@@ -106,13 +108,12 @@ Walked reference_walk(const std::string& root, const Rules& rules) {
 
 Walked rows_of(const Index& index) {
   Walked walked;
-  walked.seen = index.seen;
-  walked.skipped = index.skipped;
-  walked.errors = index.errors;
+  walked.seen = index.counts().seen;
+  walked.skipped = index.counts().skipped;
+  walked.errors = index.counts().errors;
   for (EntryId id = 0; id < index.count(); ++id) {
-    const IndexEntry& e = index.entry(id);
-    walked.rows.push_back({std::string(index.name(id)), e.parent, e.size, e.allocated, e.inode, index.links(id),
-                           e.directory()});
+    walked.rows.push_back({std::string(index.name(id)), index.parent(id), index.size(id), index.allocated(id),
+                           index.file_id(id).inode, index.links(id), index.is_directory(id)});
   }
   return walked;
 }
@@ -167,11 +168,11 @@ TEST(ScanAgainstReference, GivesExactlyTheSequentialResultWhateverTheRulesAndLis
       ASSERT_GT(expected.rows.size(), 10u);
       for (const std::size_t window : {std::size_t{1}, std::size_t{5}, std::size_t{128}}) {
         Index index;
-        ScanArgs args = scan_args(tree.path(), rules.mode, rules.minimum);
+        ScanRequest args = scan_args(tree.path(), rules.mode, rules.minimum);
         args.include_hidden = rules.include_hidden;
         WalkLimits limits;
         limits.window = window;
-        ASSERT_TRUE(run_scan(index, args, 1, limits).ok());
+        ASSERT_TRUE(scan(index, args, limits).ok());
         const Walked actual = rows_of(index);
         SCOPED_TRACE("seed " + std::to_string(seed) + ", mode " + rules.mode + ", window " + std::to_string(window));
         expect_same_walk(actual, expected);
@@ -206,23 +207,21 @@ TEST(ScanAgainstReference, HugeDirectoriesReadInPartsGiveTheSequentialResult) {
   struct Setting {
     std::size_t window;
     std::size_t parts_ahead;
-    bool portable_reader;  // QUILLMARSH_STANDARD_READDIR set: whole listings, no parts
+    bool portable_reader;
   };
-  std::vector<Setting> settings{{128, 8, true}, {1, 8, true}};
+  std::vector<Setting> settings{{128, 8, true}, {1, 8, true}, {3, 1, true}};
   for (const std::size_t window : {std::size_t{1}, std::size_t{3}, std::size_t{128}}) {
     for (const std::size_t parts_ahead : {std::size_t{1}, std::size_t{2}, std::size_t{8}}) {
       settings.push_back({window, parts_ahead, false});
     }
   }
   for (const Setting& setting : settings) {
-    if (setting.portable_reader) ::setenv("QUILLMARSH_STANDARD_READDIR", "1", 1);
     Index index;
     WalkLimits limits;
     limits.window = setting.window;
     limits.parts_ahead = setting.parts_ahead;
-    const bool scanned = run_scan(index, scan_args(tree.path()), 1, limits).ok();
-    ::unsetenv("QUILLMARSH_STANDARD_READDIR");
-    ASSERT_TRUE(scanned);
+    const DirectoryReader& reader = setting.portable_reader ? portable_directory_reader() : fast_directory_reader();
+    ASSERT_TRUE(scan(index, scan_args(tree.path()), limits, reader).ok());
     const Walked actual = rows_of(index);
     SCOPED_TRACE("window " + std::to_string(setting.window) + ", parts ahead " +
                  std::to_string(setting.parts_ahead) + (setting.portable_reader ? ", portable reader" : ""));

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "index/run_scan.h"
-#include "protocol/json_writer.h"
-#include "scan_test_support.h"
+#include "index/forget_paths.h"
+#include "index/scan_test_support.h"
 #include "support/descriptors.h"
 #include "support/temp_dir.h"
 
@@ -18,8 +17,7 @@ namespace {
 
 using test::allocated_on_disk;
 using test::find_entry;
-using test::member;
-using test::number;
+using test::scan;
 using test::scan_args;
 using test::TempDir;
 
@@ -31,24 +29,23 @@ std::set<std::string> retained_names(const Index& index) {
 
 TEST(Scan, EmptyDirectoryGivesOnlyTheRoot) {
   TempDir tree;
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(result.ok()) << result.error();
-  const JsonValue& summary = *result;
-  EXPECT_EQ(number(summary, "entries"), 1u);
-  EXPECT_EQ(number(summary, "retained"), 1u);
-  EXPECT_EQ(number(summary, "errors"), 0u);
-  EXPECT_EQ(number(summary, "skipped"), 0u);
-  EXPECT_EQ(number(summary, "generation"), 1u);
-  EXPECT_EQ(member(summary, "limited"), JsonValue(false));
-  EXPECT_EQ(member(summary, "mode"), JsonValue("analysis"));
-  const JsonValue& root = member(summary, "root");
-  EXPECT_TRUE(member(root, "parent").is_null());
-  EXPECT_EQ(member(root, "path"), JsonValue(tree.path()));
-  EXPECT_EQ(member(root, "name"), JsonValue(tree.path().substr(tree.path().rfind('/') + 1)));
-  EXPECT_EQ(number(root, "size"), 0u);
-  EXPECT_EQ(member(root, "directory"), JsonValue(true));
-  EXPECT_EQ(engine.index.root, tree.path());
+  const ScanSummary& summary = *result;
+  EXPECT_EQ(summary.counts.seen, 1u);
+  EXPECT_EQ(summary.retained, 1u);
+  EXPECT_EQ(summary.counts.errors, 0u);
+  EXPECT_EQ(summary.counts.skipped, 0u);
+  EXPECT_EQ(summary.generation, 1u);
+  EXPECT_EQ(summary.mode, "analysis");
+  ASSERT_TRUE(summary.root);
+  EXPECT_EQ(summary.root->parent, kNoEntry);
+  EXPECT_EQ(summary.root->path, tree.path());
+  EXPECT_EQ(summary.root->name, tree.path().substr(tree.path().rfind('/') + 1));
+  EXPECT_EQ(summary.root->metadata.size, 0u);
+  EXPECT_TRUE(summary.root->metadata.directory);
+  EXPECT_EQ(index.root(), tree.path());
 }
 
 struct RootFailureCase {
@@ -65,16 +62,16 @@ TEST_P(ScanRootFailure, FailsWithoutTouchingThePreviousIndex) {
   tree.write_file("kept/file.txt", "12345");
   tree.write_file("plain.txt", "x");
   tree.make_symlink("link-to-file", tree / "plain.txt");
-  Engine engine;
-  ASSERT_TRUE(scan_command(engine, scan_args(tree / "kept"), 1).ok());
-  const std::uint32_t count_before = engine.index.count();
+  Index index;
+  ASSERT_TRUE(scan(index, scan_args(tree / "kept")).ok());
+  const std::uint32_t count_before = index.count();
   const std::string root = c.root.empty() || c.root[0] == '/' ? c.root : tree / c.root;
-  const CommandResult result = scan_command(engine, scan_args(root), 2);
+  const auto result = scan(index, scan_args(root));
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), c.error);
-  EXPECT_EQ(engine.index.generation, 1u);
-  EXPECT_EQ(engine.index.count(), count_before);
-  EXPECT_EQ(engine.index.root, tree / "kept");
+  EXPECT_EQ(index.generation(), 1u);
+  EXPECT_EQ(index.count(), count_before);
+  EXPECT_EQ(index.root(), tree / "kept");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,26 +93,26 @@ TEST(Scan, RootGivenThroughALinkIsStoredAsItsTarget) {
   TempDir tree;
   tree.write_file("real/sub/file", "abc");
   tree.make_symlink("alias", tree / "real");
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree / "alias/./sub/.."), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree / "alias/./sub/.."));
   ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(engine.index.root, tree / "real");
-  EXPECT_EQ(member(member(*result, "root"), "path"), JsonValue(tree / "real"));
-  EXPECT_NE(find_entry(engine.index, tree / "real/sub/file"), kNoEntry);
+  EXPECT_EQ(index.root(), tree / "real");
+  EXPECT_EQ(result->root->path, tree / "real");
+  EXPECT_NE(find_entry(index, tree / "real/sub/file"), kNoEntry);
 }
 
 TEST(Scan, ARootWhosePathIsNotTextIsStoredAsTextAndStillListed) {
   TempDir tree;
   tree.write_file("bad\xff/a", "123");
   tree.write_file("bad\xff/sub/b", "45");
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree / "bad\xff"), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree / "bad\xff"));
   ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(engine.index.root, tree / "bad\xEF\xBF\xBD");
-  EXPECT_EQ(number(*result, "errors"), 0u);
-  EXPECT_EQ(number(*result, "retained"), 4u);
-  EXPECT_EQ(engine.index.entry(0).size, 5u);
-  EXPECT_NE(find_entry(engine.index, tree / "bad\xEF\xBF\xBD/sub/b"), kNoEntry);
+  EXPECT_EQ(index.root(), tree / "bad\xEF\xBF\xBD");
+  EXPECT_EQ(result->counts.errors, 0u);
+  EXPECT_EQ(result->retained, 4u);
+  EXPECT_EQ(index.size(0), 5u);
+  EXPECT_NE(find_entry(index, tree / "bad\xEF\xBF\xBD/sub/b"), kNoEntry);
 }
 
 TEST(Scan, NamesThatAreNotTextAreShownAsTextAndTheirSubtreesAreStillListed) {
@@ -131,15 +128,15 @@ TEST(Scan, NamesThatAreNotTextAreShownAsTextAndTheirSubtreesAreStillListed) {
   // From above such names, and from a root whose own name is not text.
   for (const Case& c : {Case{tree.path(), 7, 6}, Case{tree / "dir\xff", 4, 5}}) {
     SCOPED_TRACE(c.root);
-    Engine engine;
-    const CommandResult result = scan_command(engine, scan_args(c.root), 1);
+    Index index;
+    const auto result = scan(index, scan_args(c.root));
     ASSERT_TRUE(result.ok()) << result.error();
-    EXPECT_EQ(number(*result, "errors"), 0u);
-    EXPECT_EQ(number(*result, "retained"), c.retained);
-    EXPECT_EQ(engine.index.entry(0).size, c.size);
-    const EntryId file = find_entry(engine.index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
+    EXPECT_EQ(result->counts.errors, 0u);
+    EXPECT_EQ(result->retained, c.retained);
+    EXPECT_EQ(index.size(0), c.size);
+    const EntryId file = find_entry(index, tree / "dir\xEF\xBF\xBD/inner\xEF\xBF\xBD/file");
     ASSERT_NE(file, kNoEntry);
-    EXPECT_EQ(engine.index.os_path(file), tree / "dir\xff/inner\xfe/file");
+    EXPECT_EQ(index.os_path(file), tree / "dir\xff/inner\xfe/file");
   }
 }
 
@@ -167,20 +164,20 @@ TEST_P(ScanModes, RetainOrFoldEachFileAndKeepEveryByteInTheTotals) {
   ASSERT_EQ(::link((tree / "d/linked").c_str(), (tree / "d/linked-too").c_str()), 0);
   const std::uint64_t all_sizes = 10485759ull + 10485760 + 204799 + 204800 + 1 + 0 + 300000 + 2 * 300000;
 
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree.path(), c.mode, c.minimum), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree.path(), c.mode, c.minimum));
   ASSERT_TRUE(result.ok()) << result.error();
   std::set<std::string> expected = c.retained;
   expected.insert("d");
-  EXPECT_EQ(retained_names(engine.index), expected);
-  EXPECT_EQ(number(*result, "entries"), 11u);
-  EXPECT_EQ(number(*result, "skipped"), 0u);
-  EXPECT_EQ(number(*result, "retained"), expected.size() + 1);
-  EXPECT_EQ(member(*result, "mode"), JsonValue(c.mode));
-  const EntryId d = find_entry(engine.index, tree / "d");
+  EXPECT_EQ(retained_names(index), expected);
+  EXPECT_EQ(result->counts.seen, 11u);
+  EXPECT_EQ(result->counts.skipped, 0u);
+  EXPECT_EQ(result->retained, expected.size() + 1);
+  EXPECT_EQ(result->mode, c.mode);
+  const EntryId d = find_entry(index, tree / "d");
   ASSERT_NE(d, kNoEntry);
-  EXPECT_EQ(engine.index.entry(d).size, all_sizes);
-  EXPECT_EQ(engine.index.entry(0).size, all_sizes);
+  EXPECT_EQ(index.size(d), all_sizes);
+  EXPECT_EQ(index.size(0), all_sizes);
 }
 
 const std::set<std::string> kEveryFile{"just-below-large", "large", "below-minimum", "at-minimum", "one-byte",
@@ -210,16 +207,16 @@ TEST(Scan, HiddenDirectoriesAreLeftOutUnlessAskedForButHiddenFilesStay) {
     std::uint64_t retained;
   };
   for (const Case c : {Case{false, 2, 3}, Case{true, 0, 7}}) {
-    Engine engine;
-    ScanArgs args = scan_args(tree.path());
+    Index index;
+    ScanRequest args = scan_args(tree.path());
     args.include_hidden = c.include_hidden;
-    const CommandResult result = scan_command(engine, args, 1);
+    const auto result = scan(index, args);
     ASSERT_TRUE(result.ok());
-    EXPECT_EQ(number(*result, "skipped"), c.skipped) << c.include_hidden;
-    EXPECT_EQ(number(*result, "retained"), c.retained) << c.include_hidden;
-    EXPECT_NE(find_entry(engine.index, tree / "dir/.hidden-file"), kNoEntry);
-    EXPECT_EQ(find_entry(engine.index, tree / ".hidden-dir/inside") != kNoEntry, c.include_hidden);
-    EXPECT_EQ(engine.index.entry(0).size, c.include_hidden ? 10u : 4u);
+    EXPECT_EQ(result->counts.skipped, c.skipped) << c.include_hidden;
+    EXPECT_EQ(result->retained, c.retained) << c.include_hidden;
+    EXPECT_NE(find_entry(index, tree / "dir/.hidden-file"), kNoEntry);
+    EXPECT_EQ(find_entry(index, tree / ".hidden-dir/inside") != kNoEntry, c.include_hidden);
+    EXPECT_EQ(index.size(0), c.include_hidden ? 10u : 4u);
   }
 }
 
@@ -233,22 +230,22 @@ TEST(Scan, ExcludedPathsAndNamesAreSkippedWithTheirSubtrees) {
   tree.write_file("other/file", "123456");
   tree.make_symlink("other-alias", tree / "other");
 
-  Engine engine;
-  ScanArgs args = scan_args(tree.path());
+  Index index;
+  ScanRequest args = scan_args(tree.path());
   args.exclude_paths = {tree / "skip-me/", tree / "other-alias", tree / "never/there", "relative/skip-me"};
   args.exclude_names = {"cache", "CACHE"};
-  const CommandResult result = scan_command(engine, args, 1);
+  const auto result = scan(index, args);
   ASSERT_TRUE(result.ok()) << result.error();
   for (const char* gone : {"skip-me", "skip-me/a", "other", "keep/cache", "keep/deep/cache"}) {
-    EXPECT_EQ(find_entry(engine.index, tree / gone), kNoEntry) << gone;
+    EXPECT_EQ(find_entry(index, tree / gone), kNoEntry) << gone;
   }
   for (const char* kept : {"keep/skip-me", "keep/cached", "keep/deep", "other-alias"}) {
     if (std::string(kept) == "other-alias") continue;  // a link: skipped by the listing
-    EXPECT_NE(find_entry(engine.index, tree / kept), kNoEntry) << kept;
+    EXPECT_NE(find_entry(index, tree / kept), kNoEntry) << kept;
   }
   // skip-me, other, keep/cache, keep/deep/cache by rule; the link by the listing.
-  EXPECT_EQ(number(*result, "skipped"), 5u);
-  EXPECT_EQ(engine.index.entry(0).size, 3u + 5u);
+  EXPECT_EQ(result->counts.skipped, 5u);
+  EXPECT_EQ(index.size(0), 3u + 5u);
 }
 
 TEST(Scan, AHardLinkedFileCarriesItsBlocksOnlyWhereFirstMet) {
@@ -261,25 +258,24 @@ TEST(Scan, AHardLinkedFileCarriesItsBlocksOnlyWhereFirstMet) {
   const std::uint64_t blocks = allocated_on_disk(tree / "a/original");
   ASSERT_GT(blocks, 0u);
 
-  Engine engine;
-  ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
-  const Index& index = engine.index;
+  Index index;
+  ASSERT_TRUE(scan(index, scan_args(tree.path())).ok());
   const std::vector<EntryId> ids{find_entry(index, tree / "a/original"), find_entry(index, tree / "a/second"),
                                  find_entry(index, tree / "b/third")};
   ASSERT_EQ(std::count(ids.begin(), ids.end(), kNoEntry), 0);
   const EntryId first = *std::min_element(ids.begin(), ids.end());
   for (const EntryId id : ids) {
-    EXPECT_EQ(index.entry(id).allocated, id == first ? blocks : 0u) << index.entry_path(id);
-    EXPECT_EQ(index.entry(id).size, data.size());
+    EXPECT_EQ(index.allocated(id), id == first ? blocks : 0u) << index.entry_path(id);
+    EXPECT_EQ(index.size(id), data.size());
     EXPECT_EQ(index.links(id), 3u);
   }
-  const EntryId holder = index.entry(first).parent;
+  const EntryId holder = index.parent(first);
   for (const char* dir : {"a", "b"}) {
     const EntryId id = find_entry(index, tree / dir);
-    EXPECT_EQ(index.entry(id).allocated, id == holder ? blocks : 0u) << dir;
+    EXPECT_EQ(index.allocated(id), id == holder ? blocks : 0u) << dir;
   }
-  EXPECT_EQ(index.entry(0).allocated, blocks);
-  EXPECT_EQ(index.entry(0).size, 3 * data.size());
+  EXPECT_EQ(index.allocated(0), blocks);
+  EXPECT_EQ(index.size(0), 3 * data.size());
 }
 
 TEST(Scan, SymbolicLinksAreCountedAsSkippedAndNeverFollowed) {
@@ -290,31 +286,31 @@ TEST(Scan, SymbolicLinksAreCountedAsSkippedAndNeverFollowed) {
   tree.make_symlink("root/to-file", tree / "outside/big");
   tree.make_symlink("root/dangling", tree / "nothing");
   tree.make_symlink("root/sub/loop", "..");
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree / "root"), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree / "root"));
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(number(*result, "skipped"), 4u);
-  EXPECT_EQ(number(*result, "retained"), 3u);  // root, file, sub
-  EXPECT_EQ(number(*result, "entries"), 3u);    // refused links count only as skipped
-  EXPECT_EQ(engine.index.entry(0).size, 3u);
+  EXPECT_EQ(result->counts.skipped, 4u);
+  EXPECT_EQ(result->retained, 3u);  // root, file, sub
+  EXPECT_EQ(result->counts.seen, 3u);    // refused links count only as skipped
+  EXPECT_EQ(index.size(0), 3u);
 }
 
 TEST(Scan, EachScanStartsANewGenerationAndForgetsWhatWasRemoved) {
   TempDir tree;
   tree.write_file("a/x", "1");
   tree.write_file("b/y", "22");
-  Engine engine;
-  ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
-  const JsonArray forget{JsonValue(tree / "a")};
-  ASSERT_TRUE(forget_command(engine, forget).ok());
-  EXPECT_FALSE(engine.index.removed.empty());
-  const CommandResult again = scan_command(engine, scan_args(tree.path()), 2);
+  Index index;
+  ASSERT_TRUE(scan(index, scan_args(tree.path())).ok());
+  const std::string forgotten = tree / "a";
+  forget_paths(index, std::vector<std::string_view>{forgotten});
+  EXPECT_TRUE(index.any_removed());
+  const auto again = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(again.ok());
-  EXPECT_EQ(number(*again, "generation"), 2u);
-  EXPECT_TRUE(engine.index.removed.empty());
-  EXPECT_EQ(engine.index.entry(0).size, 3u);
-  EXPECT_FALSE(scan_command(engine, scan_args(tree / "a/x"), 3).ok());
-  EXPECT_EQ(engine.index.generation, 2u);  // refused before the reset
+  EXPECT_EQ(again->generation, 2u);
+  EXPECT_FALSE(index.any_removed());
+  EXPECT_EQ(index.size(0), 3u);
+  EXPECT_FALSE(scan(index, scan_args(tree / "a/x")).ok());
+  EXPECT_EQ(index.generation(), 2u);  // refused before the reset
 }
 
 TEST(Scan, IdsAreTheSameOnEveryScanOfAnUnchangedTree) {
@@ -324,20 +320,20 @@ TEST(Scan, IdsAreTheSameOnEveryScanOfAnUnchangedTree) {
       tree.write_file("d" + std::to_string(d) + "/s" + std::to_string(d % 3) + "/f" + std::to_string(f), "x");
     }
   }
-  auto snapshot = [&](Engine& engine) {
+  auto snapshot = [&](const Index& index) {
     std::vector<std::pair<std::string, EntryId>> rows;
-    for (EntryId id = 0; id < engine.index.count(); ++id) {
-      rows.emplace_back(engine.index.entry_path(id), engine.index.entry(id).parent);
+    for (EntryId id = 0; id < index.count(); ++id) {
+      rows.emplace_back(index.entry_path(id), index.parent(id));
     }
     return rows;
   };
-  Engine first;
-  ASSERT_TRUE(scan_command(first, scan_args(tree.path()), 1).ok());
+  Index first;
+  ASSERT_TRUE(scan(first, scan_args(tree.path())).ok());
   const auto expected = snapshot(first);
   for (int round = 0; round < 5; ++round) {
-    Engine engine;
-    ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
-    EXPECT_EQ(snapshot(engine), expected);
+    Index index;
+    ASSERT_TRUE(scan(index, scan_args(tree.path())).ok());
+    EXPECT_EQ(snapshot(index), expected);
   }
 }
 
@@ -346,18 +342,18 @@ TEST(Scan, StopsAtTheIdLimitAndKeepsWhatItAddedWithoutTotals) {
   tree.write_file("a/1", "1");
   tree.write_file("a/2", "22");
   tree.write_file("b", "333");
-  Engine engine;
-  ASSERT_TRUE(scan_command(engine, scan_args(tree.path()), 1).ok());
-  engine.index.elapsed_ms = 4242;
+  Index index;
+  ASSERT_TRUE(scan(index, scan_args(tree.path())).ok());
+  index.set_elapsed_ms(4242);
   WalkLimits limits;
   limits.max_entries = 3;
-  const CommandResult result = run_scan(engine.index, scan_args(tree.path()), 2, limits);
+  const auto result = scan(index, scan_args(tree.path()), limits);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), "Index exceeds addressable memory");
-  EXPECT_EQ(engine.index.count(), 3u);
-  EXPECT_EQ(engine.index.generation, 2u);
-  EXPECT_EQ(engine.index.elapsed_ms, 4242u);
-  EXPECT_EQ(engine.index.entry(0).size, 0u);  // no subtree totals
+  EXPECT_EQ(index.count(), 3u);
+  EXPECT_EQ(index.generation(), 2u);
+  EXPECT_EQ(index.elapsed_ms(), 4242u);
+  EXPECT_EQ(index.size(0), 0u);  // no subtree totals
 }
 
 TEST(Scan, StoppingInsideADirectoryReadInPartsLeavesNoDescriptorOpen) {
@@ -370,7 +366,7 @@ TEST(Scan, StoppingInsideADirectoryReadInPartsLeavesNoDescriptorOpen) {
     WalkLimits limits;
     limits.max_entries = limit;
     limits.parts_ahead = 2;
-    const CommandResult result = run_scan(index, scan_args(tree.path()), 1, limits);
+    const auto result = scan(index, scan_args(tree.path()), limits);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), "Index exceeds addressable memory");
     EXPECT_EQ(index.count(), limit);
@@ -416,15 +412,15 @@ TEST(Scan, ADirectoryWhosePathIsTooLongCountsAsAnErrorAndTheScanGoesOn) {
   tree.write_file("short/file", "abc");
   const int levels = 4096 / (LongNameChain::kNameLength + 1) + 3;
   LongNameChain chain(tree.path(), levels);
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(number(*result, "errors"), 1u);
-  EXPECT_NE(find_entry(engine.index, tree / "short/file"), kNoEntry);
+  EXPECT_EQ(result->counts.errors, 1u);
+  EXPECT_NE(find_entry(index, tree / "short/file"), kNoEntry);
   // Every level whose path fits in PATH_MAX (4096 with its NUL) is listed; the
   // first that does not is indexed but cannot be opened.
   const std::size_t fitting = (4095 - tree.path().size()) / (LongNameChain::kNameLength + 1);
-  EXPECT_EQ(number(*result, "retained"), 3 + fitting + 1);
+  EXPECT_EQ(result->retained, 3 + fitting + 1);
 }
 
 }  // namespace

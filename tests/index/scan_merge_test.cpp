@@ -1,12 +1,13 @@
 // The merge step fed with listings made here, for the rules that need a tree
-// the tests cannot build: a scan of "/" with its volume rules, devices whose
-// numbers the two readers print differently.
+// the tests cannot build: a scan of "/" under the macOS rules, devices whose
+// numbers the two macOS readers give differently.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
 
+#include "index/platform_rules.h"
 #include "index/scan_walk.h"
 
 namespace qm {
@@ -23,17 +24,15 @@ struct Listed {
 CompactListing listing_of(const std::vector<Listed>& entries) {
   CompactListing listing;
   for (const Listed& item : entries) {
-    ListedEntry entry;
-    entry.name_offset = static_cast<std::uint32_t>(listing.names.size());
-    entry.name_length = static_cast<std::uint16_t>(item.name.size());
+    EntryMetadata m;
+    m.directory = item.directory;
+    m.file = {item.device, item.inode};
+    m.size = item.size;
+    m.allocated = item.size;
+    m.links = 1;
+    const std::size_t offset = listing.names.size();
     listing.names += item.name;
-    entry.directory = item.directory;
-    entry.device = item.device;
-    entry.inode = item.inode;
-    entry.size = item.size;
-    entry.allocated = item.size;
-    entry.links = 1;
-    listing.entries.push_back(entry);
+    listing.append_entry(offset, m);
   }
   return listing;
 }
@@ -41,14 +40,24 @@ CompactListing listing_of(const std::vector<Listed>& entries) {
 // An index holding only its root, as the scan leaves it before the walk.
 void start_index(Index& index, const std::string& root, std::uint64_t device) {
   index.reset(root, "analysis");
-  NewEntry top;
-  top.name = root;
+  EntryMetadata top;
   top.directory = true;
-  top.device = device;
-  top.inode = 2;
+  top.file = {device, 2};
   top.links = 1;
-  index.add(top);
+  index.add(kNoEntry, root, top);
 }
+
+// A walk as a scan with these rules and limits would run it; nothing it merges is listed.
+struct Walk {
+  Walk(Index& index, const ScanFilters& filters, const PlatformRules& rules, WalkLimits limits = {})
+      : context{fast_directory_reader(), system_clock(), progress, rules, limits},
+        walk(index, filters, context, system_clock().now()) {}
+  NoProgress progress;
+  ScanContext context;
+  ScanWalk walk;
+};
+
+QueuedDirectory dir(EntryId id) { return {id, false}; }
 
 std::set<std::string> paths_of(const Index& index) {
   std::set<std::string> paths;
@@ -63,15 +72,16 @@ EntryId id_of(const Index& index, const std::string& path) {
   return kNoEntry;
 }
 
-TEST(ScanMerge, UnderTheFileSystemRootVolumesAreLeftOutAndOnlyTheRootAndUsersDevicesEntered) {
+TEST(ScanMerge, UnderTheMacosRulesAScanOfTheRootLeavesOutVolumesAndEntersOnlyTheRootAndUsersDevices) {
   Index index;
   start_index(index, "/", 1);
   ScanFilters filters;
   filters.root_is_file_system_root = true;
-  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now());
+  Walk scan(index, filters, macos_rules());
+  ScanWalk& walk = scan.walk;
   walk.allow_device(1);
   walk.allow_device(5);  // the "/Users" volume
-  ASSERT_TRUE(walk.merge_listing(0, "/", listing_of({{"Volumes", true, 1, 10},
+  ASSERT_TRUE(walk.merge_listing(dir(0), "/", listing_of({{"Volumes", true, 1, 10},
                                                      {"Users", true, 5, 11},
                                                      {"System", true, 1, 12},
                                                      {"mnt", true, 9, 13},  // another file system
@@ -81,41 +91,55 @@ TEST(ScanMerge, UnderTheFileSystemRootVolumesAreLeftOutAndOnlyTheRootAndUsersDev
   const EntryId users = id_of(index, "/Users");
   ASSERT_NE(system, kNoEntry);
   ASSERT_NE(users, kNoEntry);
-  ASSERT_TRUE(walk.merge_listing(system, "/System", listing_of({{"Volumes", true, 1, 20}, {"Library", true, 1, 21}})));
-  ASSERT_TRUE(walk.merge_listing(users, "/Users", listing_of({{"Volumes", true, 5, 30}, {"Shared", true, 5, 31}})));
+  ASSERT_TRUE(walk.merge_listing(dir(system), "/System", listing_of({{"Volumes", true, 1, 20}, {"Library", true, 1, 21}})));
+  ASSERT_TRUE(walk.merge_listing(dir(users), "/Users", listing_of({{"Volumes", true, 5, 30}, {"Shared", true, 5, 31}})));
   EXPECT_EQ(paths_of(index), (std::set<std::string>{"/Users", "/System", "/swapfile", "/System/Library",
                                                     "/Users/Volumes", "/Users/Shared"}));
-  EXPECT_EQ(index.skipped, 4u);  // /Volumes, /mnt, the root again, /System/Volumes
-  EXPECT_EQ(index.seen, 1u + 6u + 2u + 2u);
+  EXPECT_EQ(index.counts().skipped, 4u);  // /Volumes, /mnt, the root again, /System/Volumes
+  EXPECT_EQ(index.counts().seen, 1u + 6u + 2u + 2u);
 }
 
 TEST(ScanMerge, BelowAnyOtherRootAVolumesDirectoryIsOrdinary) {
   Index index;
   start_index(index, "/data", 1);
   ScanFilters filters;
-  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now());
+  Walk scan(index, filters, macos_rules());
+  ScanWalk& walk = scan.walk;
   walk.allow_device(1);
-  ASSERT_TRUE(walk.merge_listing(0, "/data", listing_of({{"Volumes", true, 1, 10}, {"System", true, 1, 11}})));
+  ASSERT_TRUE(walk.merge_listing(dir(0), "/data", listing_of({{"Volumes", true, 1, 10}, {"System", true, 1, 11}})));
   const EntryId system = id_of(index, "/data/System");
-  ASSERT_TRUE(walk.merge_listing(system, "/data/System", listing_of({{"Volumes", true, 1, 20}})));
+  ASSERT_TRUE(walk.merge_listing(dir(system), "/data/System", listing_of({{"Volumes", true, 1, 20}})));
   EXPECT_EQ(paths_of(index), (std::set<std::string>{"/data/Volumes", "/data/System", "/data/System/Volumes"}));
-  EXPECT_EQ(index.skipped, 0u);
+  EXPECT_EQ(index.counts().skipped, 0u);
 }
 
-TEST(ScanMerge, ADeviceWidenedWithItsSignIsTheSameDeviceAsItsUnsignedForm) {
+TEST(ScanMerge, UnderTheMacosRulesADeviceWidenedWithItsSignIsTheSameDeviceAsItsUnsignedForm) {
   // stat_entry widens a 32-bit device number with its sign; the bulk reader prints it unsigned.
   const std::uint64_t widened = 0xFFFFFFFF80000011ull;
   const std::uint64_t printed = 0x80000011ull;
   Index index;
   start_index(index, "/Volumes/Disk", widened);
   ScanFilters filters;
-  ScanWalk walk(index, filters, WalkLimits{}, 1, ScanWalk::Clock::now());
+  Walk scan(index, filters, macos_rules());
+  ScanWalk& walk = scan.walk;
   walk.allow_device(widened);
-  ASSERT_TRUE(walk.merge_listing(0, "/Volumes/Disk", listing_of({{"file", false, printed, 10, 7},
+  ASSERT_TRUE(walk.merge_listing(dir(0), "/Volumes/Disk", listing_of({{"file", false, printed, 10, 7},
                                                                  {"loop", true, printed, 2},  // the root again
                                                                  {"elsewhere", false, 0x11, 11, 9}})));
   EXPECT_EQ(paths_of(index), (std::set<std::string>{"/Volumes/Disk/file"}));
-  EXPECT_EQ(index.skipped, 2u);
+  EXPECT_EQ(index.counts().skipped, 2u);
+}
+
+TEST(ScanMerge, UnderTheLinuxRulesAScanOfTheRootEntersOnlyTheRootDevice) {
+  Index index;
+  start_index(index, "/", 1);
+  ScanFilters filters;
+  filters.root_is_file_system_root = true;
+  Walk scan(index, filters, linux_rules());
+  scan.walk.allow_device(1);
+  ASSERT_TRUE(scan.walk.merge_listing(dir(0), "/", listing_of({{"Volumes", true, 1, 10}, {"mnt", true, 9, 13}})));
+  EXPECT_EQ(paths_of(index), (std::set<std::string>{"/Volumes"}));
+  EXPECT_EQ(index.counts().skipped, 1u);  // /mnt
 }
 
 TEST(ScanMerge, StopsAtTheIdLimitWithTheEntriesBeforeIt) {
@@ -124,11 +148,12 @@ TEST(ScanMerge, StopsAtTheIdLimitWithTheEntriesBeforeIt) {
   ScanFilters filters;
   WalkLimits limits;
   limits.max_entries = 3;
-  ScanWalk walk(index, filters, limits, 1, ScanWalk::Clock::now());
+  Walk scan(index, filters, linux_rules(), limits);
+  ScanWalk& walk = scan.walk;
   walk.allow_device(1);
-  EXPECT_FALSE(walk.merge_listing(0, "/r", listing_of({{"a", false, 1, 10}, {"b", false, 1, 11}, {"c", false, 1, 12}})));
+  EXPECT_FALSE(walk.merge_listing(dir(0), "/r", listing_of({{"a", false, 1, 10}, {"b", false, 1, 11}, {"c", false, 1, 12}})));
   EXPECT_EQ(index.count(), 3u);
-  EXPECT_EQ(index.seen, 4u);  // the root and the three records, the last one included
+  EXPECT_EQ(index.counts().seen, 4u);  // the root and the three records, the last one included
 }
 
 }  // namespace

@@ -1,36 +1,30 @@
 #pragma once
-// Small helpers shared by the index tests: running a scan, finding entries by
-// path, reading summary members.
+// Small helpers shared by the index tests: running a scan, finding entries by path.
 #include <sys/stat.h>
 
 #include <string>
 #include <string_view>
 
-#include "index/engine.h"
-#include "protocol/commands.h"
-#include "protocol/json_value.h"
+#include "common/clock.h"
+#include "common/progress_sink.h"
+#include "fs/directory_reader.h"
+#include "index/scan.h"
 
 namespace qm::test {
 
-inline ScanArgs scan_args(std::string root, std::string mode = "analysis", std::uint64_t minimum = 204800) {
-  ScanArgs args;
-  args.root = std::move(root);
-  args.mode = std::move(mode);
-  args.minimum = minimum;
-  return args;
+inline ScanRequest scan_args(std::string root, std::string mode = "analysis", std::uint64_t minimum = 204800) {
+  ScanRequest request;
+  request.root = std::move(root);
+  request.mode = std::move(mode);
+  request.minimum = minimum;
+  return request;
 }
 
-// A member of an object value; null when absent or when value is not an object.
-inline const JsonValue& member(const JsonValue& value, std::string_view key) {
-  static const JsonValue null_value{};
-  if (!value.is_object()) return null_value;
-  const JsonValue* found = value.as_object().find(key);
-  return found ? *found : null_value;
-}
-
-inline std::uint64_t number(const JsonValue& value, std::string_view key) {
-  const JsonValue& found = member(value, key);
-  return found.is_unsigned() ? found.as_unsigned() : UINT64_MAX;
+// A scan with the fast reader, the machine's clocks and no progress reports.
+inline Result<ScanSummary> scan(Index& index, const ScanRequest& request, const WalkLimits& limits = {},
+                                const DirectoryReader& reader = fast_directory_reader()) {
+  static NoProgress no_progress;
+  return run_scan(index, request, ScanContext{reader, system_clock(), no_progress, platform_rules(), limits});
 }
 
 // The id of the entry with this path (removed entries included), or kNoEntry.

@@ -13,152 +13,89 @@
 #include <fstream>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "fs/listing_hook.h"
-#include "index/run_scan.h"
-#include "scan_test_support.h"
+#include "index/measure_path.h"
+#include "index/scan_test_support.h"
+#include "support/hooked_reader.h"
+#include "support/recording_progress.h"
+#include "support/step_clock.h"
 #include "support/temp_dir.h"
 
 namespace qm {
 namespace {
 
+using test::allocated_on_disk;
 using test::find_entry;
-using test::number;
+using test::scan;
 using test::scan_args;
 using test::TempDir;
 
-// Sets a listing hook for the life of the object.
-class HookGuard {
- public:
-  explicit HookGuard(ListingHook hook) { set_listing_hook(hook); }
-  ~HookGuard() { set_listing_hook(nullptr); }
-  HookGuard(const HookGuard&) = delete;
-  HookGuard& operator=(const HookGuard&) = delete;
-};
-
-// Sends standard output to a file while it lives; text() reads what was written.
-class StdoutCapture {
- public:
-  explicit StdoutCapture(const std::string& file) : file_(file) {
-    std::fflush(stdout);
-    saved_ = ::dup(STDOUT_FILENO);
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-  }
-  ~StdoutCapture() { restore(); }
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
-
-  std::vector<std::string> lines() {
-    restore();
-    std::ifstream in(file_);
-    std::vector<std::string> result;
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-  }
-
- private:
-  void restore() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  std::string file_;
-  int saved_ = -1;
-};
-
-// An indexing event with exactly the scan's members, in key order, and no
-// errors or skips; nullopt for any other line.
-struct ProgressLine {
-  std::uint64_t elapsed = 0;
-  std::uint64_t entries = 0;
-  std::string path;
-};
-
-std::optional<ProgressLine> parse_progress_line(std::string_view line, std::uint64_t request) {
-  const auto take = [&line](std::string_view literal) {
-    if (line.substr(0, literal.size()) != literal) return false;
-    line.remove_prefix(literal.size());
-    return true;
-  };
-  const auto take_number = [&line](std::uint64_t& value) {
-    const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
-    if (error != std::errc() || end == line.data()) return false;
-    line.remove_prefix(static_cast<std::size_t>(end - line.data()));
-    return true;
-  };
-  ProgressLine event;
-  if (!take(R"({"elapsedMs":)") || !take_number(event.elapsed) || !take(R"(,"entries":)") ||
-      !take_number(event.entries) || !take(R"(,"errors":0,"event":"progress","path":")")) {
-    return std::nullopt;
-  }
-  const std::size_t quote = line.find('"');
-  if (quote == std::string_view::npos) return std::nullopt;
-  event.path = std::string(line.substr(0, quote));
-  line.remove_prefix(quote);
-  const std::string rest = R"(","phase":"indexing","request":)" + std::to_string(request) + R"(,"skipped":0})";
-  if (!take(rest) || !line.empty()) return std::nullopt;
-  return event;
+// A scan whose clock moves on by `step` at every reading, reporting to progress.
+Result<ScanSummary> scan_reporting(Index& index, const std::string& root, std::chrono::nanoseconds step,
+                                   test::RecordingProgress& progress) {
+  const test::StepClock clock(step);
+  return run_scan(index, scan_args(root), ScanContext{fast_directory_reader(), clock, progress});
 }
 
-TEST(ScanProgress, ASlowWalkWritesIndexingEventsWithExactlyTheScanMembers) {
+TEST(ScanProgress, AReportFollowsEveryMergeOnceTheSpacingHasPassed) {
   TempDir tree;
-  TempDir output;
   std::string chain = "c";
   for (int level = 0; level < 90; ++level) {
     tree.write_file(chain + "/file", "abc");
     chain += "/c";
   }
-  // Each directory of the chain is a batch of its own; 3 ms per listing makes
-  // the walk last well over 120 ms.
-  HookGuard slow(+[](std::string_view) { std::this_thread::sleep_for(std::chrono::milliseconds(3)); });
-  Engine engine;
-  StdoutCapture capture(output / "stdout");
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 4711);
-  const std::vector<std::string> lines = capture.lines();
+  // Every reading of the clock is 200 ms after the one before, so each merge
+  // of the 91 directories (the root and the chain) is reported.
+  Index index;
+  test::RecordingProgress progress;
+  const auto result = scan_reporting(index, tree.path(), std::chrono::milliseconds(200), progress);
   ASSERT_TRUE(result.ok());
-  ASSERT_GE(lines.size(), 1u);
+  const auto reports = progress.indexing_reports();
+  std::set<std::string> reported;
+  for (const auto& report : reports) reported.insert(report.path);
+  EXPECT_EQ(reported.size(), 91u);
   std::uint64_t last_entries = 0;
   std::uint64_t last_elapsed = 0;
-  for (const std::string& line : lines) {
-    const std::optional<ProgressLine> event = parse_progress_line(line, 4711);
-    ASSERT_TRUE(event) << line;
-    EXPECT_GE(event->entries, last_entries);
-    EXPECT_GE(event->elapsed, last_elapsed);
-    EXPECT_GE(event->elapsed, 120u);
-    EXPECT_EQ(event->path.rfind(tree / "c", 0), 0u) << "a directory of the tree: " << event->path;
-    last_entries = event->entries;
-    last_elapsed = event->elapsed;
+  for (const auto& report : reports) {
+    EXPECT_GE(report.entries, last_entries);
+    EXPECT_GT(report.elapsed_ms, last_elapsed);
+    EXPECT_EQ(report.errors, 0u);
+    EXPECT_EQ(report.skipped, 0u);
+    EXPECT_EQ(report.path.rfind(tree.path(), 0), 0u) << "a directory of the tree: " << report.path;
+    last_entries = report.entries;
+    last_elapsed = report.elapsed_ms;
   }
-  EXPECT_LE(last_entries, number(*result, "entries"));
+  EXPECT_EQ(reports.front().path, tree.path());
+  EXPECT_EQ(reports.back().path, tree / chain.substr(0, chain.size() - 2));
+  EXPECT_EQ(last_entries, result->counts.seen);
+  EXPECT_TRUE(progress.stage_reports().empty());
 }
 
-TEST(ScanProgress, AFastWalkWritesNoEvent) {
+TEST(ScanProgress, NoReportBeforeTheSpacingHasPassed) {
   TempDir tree;
-  TempDir output;
-  tree.write_file("a/b", "1");
-  Engine engine;
-  StdoutCapture capture(output / "stdout");
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
-  const std::vector<std::string> lines = capture.lines();
-  ASSERT_TRUE(result.ok());
-  // Nothing this small takes 120 ms unless the machine stalls; the reply's own clock says which.
-  if (number(*result, "elapsedMs") < 100) {
-    EXPECT_TRUE(lines.empty());
+  for (int d = 0; d < 20; ++d) tree.write_file("d" + std::to_string(d) + "/f", "1");
+  Index index;
+  test::RecordingProgress progress;
+  // 100 ms per reading: a merge comes 100 ms after the one before, less than
+  // the spacing, so reports come at most every other merge.
+  const auto slow = scan_reporting(index, tree.path(), std::chrono::milliseconds(100), progress);
+  ASSERT_TRUE(slow.ok());
+  const auto reports = progress.indexing_reports();
+  ASSERT_GE(reports.size(), 10u);
+  for (std::size_t i = 1; i < reports.size(); ++i) {
+    EXPECT_GE(reports[i].elapsed_ms - reports[i - 1].elapsed_ms, 120u) << "report " << i;
   }
+  test::RecordingProgress none;
+  ASSERT_TRUE(scan_reporting(index, tree.path(), std::chrono::nanoseconds(0), none).ok());
+  EXPECT_TRUE(none.indexing_reports().empty());
 }
 
 // Entries that vanish between being named and being read are counted, not fatal.
-std::string g_mutation_base;
-std::atomic<bool> g_sibling_removed{false};
-
 TEST(ScanWhileChanging, EntriesGoneBeforeTheirStatAreSkippedAndDirectoriesGoneBeforeListingAreErrors) {
   TempDir tree;
   tree.write_file("stay", "1");
@@ -166,30 +103,30 @@ TEST(ScanWhileChanging, EntriesGoneBeforeTheirStatAreSkippedAndDirectoriesGoneBe
   tree.make_dir("victim-dir");
   tree.make_dir("p/q/first");
   tree.make_dir("p/q/second");
-  g_mutation_base = tree.path();
-  g_sibling_removed = false;
+  const std::string base = tree.path();
+  std::atomic<bool> sibling_removed{false};
   // Listing the root: remove two of its entries after their names were read.
   // Listing either child of p/q: remove the other one, which is indexed but not yet listed.
-  HookGuard mutate(+[](std::string_view directory) {
-    if (directory == g_mutation_base) {
-      ::unlink((g_mutation_base + "/victim").c_str());
-      ::rmdir((g_mutation_base + "/victim-dir").c_str());
-    } else if (!g_sibling_removed.exchange(true)) {
-      if (directory == g_mutation_base + "/p/q/first") ::rmdir((g_mutation_base + "/p/q/second").c_str());
-      else if (directory == g_mutation_base + "/p/q/second") ::rmdir((g_mutation_base + "/p/q/first").c_str());
-      else g_sibling_removed = false;
+  const test::HookedReader mutate(fast_directory_reader(), [&](std::string_view directory) {
+    if (directory == base) {
+      ::unlink((base + "/victim").c_str());
+      ::rmdir((base + "/victim-dir").c_str());
+    } else if (!sibling_removed.exchange(true)) {
+      if (directory == base + "/p/q/first") ::rmdir((base + "/p/q/second").c_str());
+      else if (directory == base + "/p/q/second") ::rmdir((base + "/p/q/first").c_str());
+      else sibling_removed = false;
     }
   });
-  Engine engine;
+  Index index;
   WalkLimits one_at_a_time;
   one_at_a_time.window = 1;  // so the two siblings are listed one after the other
-  const CommandResult result = run_scan(engine.index, scan_args(tree.path()), 1, one_at_a_time);
+  const auto result = scan(index, scan_args(tree.path()), one_at_a_time, mutate);
   ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(number(*result, "skipped"), 2u);
-  EXPECT_EQ(number(*result, "errors"), 1u);
-  EXPECT_EQ(number(*result, "retained"), 6u);  // root, stay, p, q, first, second
-  EXPECT_EQ(find_entry(engine.index, tree / "victim"), kNoEntry);
-  EXPECT_TRUE(summary_command(engine).ok());
+  EXPECT_EQ(result->counts.skipped, 2u);
+  EXPECT_EQ(result->counts.errors, 1u);
+  EXPECT_EQ(result->retained, 6u);  // root, stay, p, q, first, second
+  EXPECT_EQ(find_entry(index, tree / "victim"), kNoEntry);
+  EXPECT_EQ(summarize(index).retained, 6u);
 }
 
 // Whatever a churned tree held at each moment, the index must hang together:
@@ -197,14 +134,14 @@ TEST(ScanWhileChanging, EntriesGoneBeforeTheirStatAreSkippedAndDirectoriesGoneBe
 void expect_consistent(const Index& index) {
   std::uint64_t file_bytes = 0;
   for (EntryId id = 1; id < index.count(); ++id) {
-    ASSERT_LT(index.entry(id).parent, id);
-    ASSERT_TRUE(index.entry(index.entry(id).parent).directory());
-    if (!index.entry(id).directory()) file_bytes += index.entry(id).size;
+    ASSERT_LT(index.parent(id), id);
+    ASSERT_TRUE(index.is_directory(index.parent(id)));
+    if (!index.is_directory(id)) file_bytes += index.size(id);
   }
-  EXPECT_EQ(index.entry(0).size, file_bytes);
+  EXPECT_EQ(index.size(0), file_bytes);
 }
 
-TEST(ScanWhileChanging, ATreeChurnedByAnotherThreadIsScannedConsistentlyAndTheEngineKeepsServing) {
+TEST(ScanWhileChanging, ATreeChurnedByAnotherThreadIsScannedConsistentlyEveryTime) {
   TempDir tree;
   for (int d = 0; d < 30; ++d) {
     for (int f = 0; f < 10; ++f) tree.write_file("d" + std::to_string(d) + "/f" + std::to_string(f), "data");
@@ -223,21 +160,21 @@ TEST(ScanWhileChanging, ATreeChurnedByAnotherThreadIsScannedConsistentlyAndTheEn
       }
     }
   });
-  Engine engine;
+  Index index;
   for (int round = 0; round < 15; ++round) {
-    const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+    const auto result = scan(index, scan_args(tree.path()));
     ASSERT_TRUE(result.ok()) << result.error();
-    expect_consistent(engine.index);
-    EXPECT_GE(number(*result, "entries"), engine.index.count());
+    expect_consistent(index);
+    EXPECT_GE(result->counts.seen, index.count());
   }
   stop = true;
   churn.join();
   // Once the tree is still, a scan sees exactly what is there.
-  const CommandResult settled = scan_command(engine, scan_args(tree.path()), 2);
+  const auto settled = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(settled.ok());
-  EXPECT_EQ(number(*settled, "errors"), 0u);
-  EXPECT_EQ(number(*settled, "skipped"), 0u);
-  EXPECT_EQ(engine.index.entry(0).size, 30u * 10u * 4u);
+  EXPECT_EQ(settled->counts.errors, 0u);
+  EXPECT_EQ(settled->counts.skipped, 0u);
+  EXPECT_EQ(index.size(0), 30u * 10u * 4u);
 }
 
 TEST(ScanWhileChanging, AHugeDirectoryChurnedWhileReadInPartsIsScannedConsistently) {
@@ -258,13 +195,13 @@ TEST(ScanWhileChanging, AHugeDirectoryChurnedWhileReadInPartsIsScannedConsistent
       }
     }
   });
-  Engine engine;
+  Index index;
   for (int round = 0; round < 10; ++round) {
     WalkLimits limits;
     limits.parts_ahead = 1 + static_cast<std::size_t>(round % 3);
-    const CommandResult result = run_scan(engine.index, scan_args(tree.path()), 1, limits);
+    const auto result = scan(index, scan_args(tree.path()), limits);
     ASSERT_TRUE(result.ok()) << result.error();
-    expect_consistent(engine.index);
+    expect_consistent(index);
   }
   stop = true;
   churn.join();
@@ -274,11 +211,11 @@ TEST(ScanWhileChanging, AHugeDirectoryChurnedWhileReadInPartsIsScannedConsistent
     (void)entry;
     ++present;
   }
-  const CommandResult settled = run_scan(engine.index, scan_args(tree.path()), 2, WalkLimits{});
+  const auto settled = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(settled.ok());
-  EXPECT_EQ(number(*settled, "errors"), 0u);
-  EXPECT_EQ(number(*settled, "retained"), 2 + present);
-  EXPECT_TRUE(summary_command(engine).ok());
+  EXPECT_EQ(settled->counts.errors, 0u);
+  EXPECT_EQ(settled->retained, 2 + present);
+  EXPECT_EQ(summarize(index).retained, 2 + present);
 }
 
 // A mount made for one test and detached when it ends.
@@ -307,16 +244,16 @@ TEST(ScanBoundaries, AnotherFileSystemInsideTheTreeIsSkippedAtItsMountPoint) {
   Mount tmpfs("tmpfs", tree / "mnt", "tmpfs", 0);
   if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount here";
   tree.write_file("mnt/elsewhere", std::string(100, 'x'));
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(find_entry(engine.index, tree / "mnt"), kNoEntry);
-  EXPECT_EQ(number(*result, "skipped"), 1u);
-  EXPECT_EQ(engine.index.entry(0).size, 5u);
+  EXPECT_EQ(find_entry(index, tree / "mnt"), kNoEntry);
+  EXPECT_EQ(result->counts.skipped, 1u);
+  EXPECT_EQ(index.size(0), 5u);
   // Measuring knows no boundary.
-  const CommandResult measured = measure_command(JsonArray{JsonValue(tree.path())});
-  ASSERT_TRUE(measured.ok());
-  EXPECT_EQ(number(measured->as_array()[0], "errors"), 0u);
+  const PathMeasure measured = measure_path(tree.path(), fast_directory_reader());
+  EXPECT_EQ(measured.errors, 0u);
+  EXPECT_EQ(measured.size, allocated_on_disk(tree / "local/file") + allocated_on_disk(tree / "mnt/elsewhere"));
 }
 
 TEST(ScanBoundaries, ADirectoryReachedASecondTimeIsSkippedThere) {
@@ -327,14 +264,14 @@ TEST(ScanBoundaries, ADirectoryReachedASecondTimeIsSkippedThere) {
   Mount again(tree / "a", tree / "b/again", nullptr, MS_BIND);
   Mount loop(tree.path(), tree / "b/loop", nullptr, MS_BIND);  // the root inside itself
   if (!again.mounted() || !loop.mounted()) GTEST_SKIP() << "cannot bind-mount here";
-  Engine engine;
-  const CommandResult result = scan_command(engine, scan_args(tree.path()), 1);
+  Index index;
+  const auto result = scan(index, scan_args(tree.path()));
   ASSERT_TRUE(result.ok());
-  EXPECT_NE(find_entry(engine.index, tree / "a/file"), kNoEntry);
-  EXPECT_EQ(find_entry(engine.index, tree / "b/again"), kNoEntry);
-  EXPECT_EQ(find_entry(engine.index, tree / "b/loop"), kNoEntry);
-  EXPECT_EQ(number(*result, "skipped"), 2u);
-  EXPECT_EQ(engine.index.entry(0).size, 5u);
+  EXPECT_NE(find_entry(index, tree / "a/file"), kNoEntry);
+  EXPECT_EQ(find_entry(index, tree / "b/again"), kNoEntry);
+  EXPECT_EQ(find_entry(index, tree / "b/loop"), kNoEntry);
+  EXPECT_EQ(result->counts.skipped, 2u);
+  EXPECT_EQ(index.size(0), 5u);
 }
 
 }  // namespace

@@ -1,58 +1,46 @@
-#include "fs/dir_listing.h"
+#include "support/reference_listing.h"
 
-#include <cstdlib>
+#include <dirent.h>
+
+#include <cerrno>
+#include <memory>
 
 #include "common/utf8.h"
-#include "fs/fast_reader.h"
-#include "fs/portable_reader.h"
+#include "fs/compact_listing.h"
 
-namespace qm {
+namespace qm::test {
 
-// Looked up on every call, so setting or clearing it takes effect at once.
-bool standard_readdir_requested() { return std::getenv("QUILLMARSH_STANDARD_READDIR") != nullptr; }
-
-std::string join_path(std::string_view directory, std::string_view name) {
-  std::string path;
-  path.reserve(directory.size() + 1 + name.size());
-  path.append(directory);
-  if (path.empty() || path.back() != '/') path.push_back('/');
-  path.append(name);
-  return path;
-}
-
-ListedEntry* append_listed_entry(CompactListing& out, std::string_view name) {
-  const std::size_t offset = out.names.size();
-  const bool text = is_valid_utf8(name);
-  if (text) {
-    out.names.append(name);
-  } else {
-    append_lossy_utf8(out.names, name);
+ReferenceListing list_reference(std::string_view path) {
+  ReferenceListing listing;
+  if (path.find('\0') != std::string_view::npos) {
+    listing.errors = 1;
+    return listing;
   }
-  const std::size_t length = out.names.size() - offset;
-  if (out.names.size() > UINT32_MAX || length > UINT16_MAX) {
-    out.names.resize(offset);
-    return nullptr;
+  struct Close {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+  };
+  const std::unique_ptr<DIR, Close> dir(::opendir(std::string(path).c_str()));
+  if (!dir) {
+    listing.errors = 1;
+    return listing;
   }
-  ListedEntry& entry = out.entries.emplace_back();
-  entry.name_offset = static_cast<std::uint32_t>(offset);
-  entry.name_length = static_cast<std::uint16_t>(length);
-  if (!text) out.raw_names.push_back({static_cast<std::uint32_t>(out.entries.size() - 1), std::string(name)});
-  return &entry;
+  for (;;) {
+    errno = 0;
+    const dirent* item = ::readdir(dir.get());
+    if (!item) {
+      if (errno != 0) listing.errors = 1;
+      return listing;
+    }
+    const std::string_view name = item->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string joined = join_path(path, name);
+    auto metadata = stat_entry(joined);
+    if (!metadata) {
+      ++listing.skipped;
+      continue;
+    }
+    listing.entries.push_back({lossy_utf8(name), lossy_utf8(joined), *metadata});
+  }
 }
 
-DirListing list_directory(std::string_view path, EntryId parent) {
-  if (standard_readdir_requested()) return list_directory_portable(path, parent);
-  auto fast = read_directory_fast(path, parent);
-  // Whatever the fast reader gathered is dropped; the portable reader starts over.
-  if (!fast) return list_directory_portable(path, parent);
-  return std::move(fast).value();
-}
-
-CompactListing list_directory_compact(std::string_view path) {
-  if (standard_readdir_requested()) return list_directory_compact_portable(path);
-  auto fast = read_directory_fast_compact(path);
-  if (!fast) return list_directory_compact_portable(path);
-  return std::move(fast).value();
-}
-
-}  // namespace qm
+}  // namespace qm::test

@@ -1,9 +1,9 @@
 #pragma once
-// A temporary tree on disk and an engine whose index was built from it.
+// A temporary tree on disk and an index built from it.
 #include <string>
 #include <string_view>
 
-#include "index/engine.h"
+#include "index/index.h"
 #include "support/index_builder.h"
 #include "support/temp_dir.h"
 
@@ -11,14 +11,14 @@ namespace qm::test {
 
 struct IndexedTree {
   TempDir dir;
-  Engine engine;
+  Index table;
 
-  void index() { build_index_from_disk(engine.index, dir.path()); }
+  void index() { build_index_from_disk(table, dir.path()); }
 
   // The id of the entry at a path relative to the tree ("" is the root); kNoEntry when absent.
   EntryId id_of(std::string_view relative) const {
     const std::string wanted = relative.empty() ? dir.path() : dir / relative;
-    const Index& index = engine.index;
+    const Index& index = table;
     for (EntryId id = 0; id < index.count(); ++id) {
       if (index.entry_path(id) == wanted) return id;
     }
