@@ -1,6 +1,7 @@
 #include "app/dispatcher.h"
 
 #include "app/command_args.h"
+#include "app/json_progress_sink.h"
 #include "protocol/args.h"
 
 namespace qm {
@@ -45,7 +46,8 @@ CommandResult dispatch_command(Engine& engine, const Request& request) {
     case CommandName::Scan: {
       Result<ScanRequest> scan = read_scan_args(args);
       if (!scan) return std::move(scan).take_error();
-      return scan_command(engine, *scan, request.request);
+      JsonProgressSink progress(request.request);
+      return scan_command(engine, *scan, progress);
     }
     case CommandName::Hash: return hash_command(engine, id);
     case CommandName::Large: return large_command(engine, read_large_args(args));
@@ -68,8 +70,10 @@ CommandResult dispatch_command(Engine& engine, const Request& request) {
       if (!terminate) return std::move(terminate).take_error();
       return terminate_command(*engine.seams.system_provider(), terminate->pid, terminate->force);
     }
-    case CommandName::Duplicates:
-      return duplicates_command(engine, unsigned_arg(args, "minimum", 1024), request.request);
+    case CommandName::Duplicates: {
+      JsonProgressSink progress(request.request);
+      return duplicates_command(engine, unsigned_arg(args, "minimum", 1024), progress);
+    }
     case CommandName::Unknown: break;
   }
   return CommandError{kUnknownCommandError};

@@ -1,12 +1,10 @@
 #include "app/commands.h"
 #include "app/entry_json.h"
-#include "app/json_progress_sink.h"
 #include "hashing/find_duplicates.h"
 
 namespace qm {
 
-CommandResult duplicates_command(Engine& engine, std::uint64_t minimum, std::uint64_t request_id) {
-  JsonProgressSink progress(request_id);
+CommandResult duplicates_command(Engine& engine, std::uint64_t minimum, ProgressSink& progress) {
   const HashContext context{*engine.seams.files, *engine.seams.clock};
   const DuplicateReport report = find_duplicates(engine.index, engine.hash_cache, context, minimum, progress);
   JsonArray groups;

@@ -16,24 +16,20 @@ struct FakeFile {
 // An index of the given objects, all directly below a root; ids follow the list (root is 0).
 void fill(Index& index, const std::vector<FakeFile>& files) {
   index.reset("/root", "analysis");
-  NewEntry root;
-  root.name = "/root";
+  EntryMetadata root;
   root.directory = true;
   root.links = 2;
-  index.add(root);
+  index.add(kNoEntry, "/root", root);
   std::uint64_t inode = 100;
   for (const FakeFile& f : files) {
-    NewEntry e;
-    e.name = f.name;
+    EntryMetadata e;
     e.size = f.size;
     e.allocated = f.size == 0 ? 0 : (f.size + 4095) / 4096 * 4096;
     e.modified = f.modified;
-    e.device = 1;
-    e.inode = inode++;
+    e.file = {1, inode++};
     e.links = f.links;
-    e.parent = 0;
     e.directory = f.directory;
-    index.add(e);
+    index.add(0, f.name, e);
   }
 }
 
@@ -56,7 +52,7 @@ class SizeCollisions : public ::testing::TestWithParam<SizeCase> {};
 TEST_P(SizeCollisions, KeepsSharedSizesOfEligibleFilesLargestFirstInIndexOrder) {
   Index index;
   fill(index, kMixedFiles);
-  index.removed.insert(9);
+  index.take_out(9);
   EXPECT_EQ(size_collisions(index, GetParam().minimum), GetParam().expected);
 }
 
@@ -79,7 +75,7 @@ TEST(ContentGroups, DropsForgottenFilesAndGroupsLeftAlone) {
   Index index;
   fill(index, {{"a", 9000, 1, false, 30}, {"b", 9000, 1, false, 10}, {"c", 9000, 1, false, 20},
                {"d", 100}, {"e", 100}, {"f", 50}});
-  index.removed.insert(5);
+  index.take_out(5);
   const std::vector<HashedEntry> hashed = {{"H", 1}, {"X", 4}, {"H", 2}, {"X", 5}, {"H", 3}, {"Y", 6}};
   const auto groups = content_groups(index, hashed);
   ASSERT_EQ(groups.size(), 1u);
@@ -91,20 +87,20 @@ TEST(ContentGroups, DropsForgottenFilesAndGroupsLeftAlone) {
 }
 
 TEST(OrderGroupMembers, OrdersByTimeThenByUnsignedPathBytesAndIsStable) {
-  auto file = [](std::uint64_t modified, std::string path, std::uint64_t id) {
-    EntryMetadata m;
-    m.modified = modified;
-    m.path = std::move(path);
-    m.id = id;
-    return m;
+  auto file = [](std::uint64_t modified, std::string path, EntryId id) {
+    Item item;
+    item.metadata.modified = modified;
+    item.path = std::move(path);
+    item.id = id;
+    return item;
   };
-  std::vector<EntryMetadata> files = {file(2, "/a", 1),      file(1, "/z", 2), file(1, "/\xC3\xA9", 3),
+  std::vector<Item> files = {file(2, "/a", 1),      file(1, "/z", 2), file(1, "/\xC3\xA9", 3),
                                       file(1, "/Z", 4),      file(1, "/z", 5), file(1, "/zz", 6),
                                       file(0, "/last", 7)};
   order_group_members(files);
-  std::vector<std::uint64_t> ids;
-  for (const auto& m : files) ids.push_back(m.id);
-  EXPECT_EQ(ids, (std::vector<std::uint64_t>{7, 4, 2, 5, 6, 3, 1}));
+  std::vector<EntryId> ids;
+  for (const auto& item : files) ids.push_back(item.id);
+  EXPECT_EQ(ids, (std::vector<EntryId>{7, 4, 2, 5, 6, 3, 1}));
 }
 
 }  // namespace

@@ -7,8 +7,9 @@
 #include <set>
 
 #include "hashing/blake3_hex.h"
-#include "hashing_test_support.h"
-#include "protocol/commands.h"
+#include "hashing/find_duplicates.h"
+#include "hashing/hashing_test_support.h"
+#include "support/recording_progress.h"
 
 namespace qm {
 namespace {
@@ -19,46 +20,27 @@ using test::make_old;
 using test::pseudo_random_bytes;
 using test::TempDir;
 
-constexpr std::uint64_t kRequestId = 77;
-
 struct DuplicatesRun {
-  JsonValue reply;
-  std::vector<std::string> lines;  // everything written to standard output
+  DuplicateReport report;
+  std::vector<test::RecordedStage> stages;  // every progress report, in order
 };
 
-DuplicatesRun run_duplicates(Engine& engine, std::uint64_t minimum) {
-  test::CapturedStdout captured;
-  auto reply = duplicates_command(engine, minimum, kRequestId);
-  DuplicatesRun run{JsonValue(), captured.lines()};
-  EXPECT_TRUE(reply.ok()) << reply.error();
-  if (reply.ok()) run.reply = std::move(reply).value();
+DuplicatesRun run_duplicates(test::HashingState& state, std::uint64_t minimum) {
+  test::RecordingProgress progress;
+  DuplicatesRun run;
+  run.report = find_duplicates(state.index, state.hash_cache, state.context(), minimum, progress);
+  run.stages = progress.stage_reports();
+  EXPECT_TRUE(progress.indexing_reports().empty());
   return run;
 }
 
-const JsonArray& groups_of(const JsonValue& reply) {
-  static const JsonArray kNone;
-  if (!reply.is_object()) return kNone;
-  const JsonValue* groups = reply.as_object().find("groups");
-  return groups && groups->is_array() ? groups->as_array() : kNone;
-}
-
-std::uint64_t member_number(const JsonValue& object, std::string_view key) {
-  const JsonValue* value = object.as_object().find(key);
-  return value && value->is_unsigned() ? value->as_unsigned() : UINT64_MAX;
-}
-
-std::string member_text(const JsonValue& object, std::string_view key) {
-  const JsonValue* value = object.as_object().find(key);
-  return value && value->is_string() ? value->as_string() : "<missing>";
-}
-
-// Each group as the paths of its files (relative to root), in reply order.
-std::vector<std::vector<std::string>> group_paths(const JsonValue& reply, const std::string& root) {
+// Each group as the paths of its files (relative to root), in report order.
+std::vector<std::vector<std::string>> group_paths(const DuplicateReport& report, const std::string& root) {
   std::vector<std::vector<std::string>> result;
-  for (const JsonValue& group : groups_of(reply)) {
+  for (const DuplicateGroup& group : report.groups) {
     std::vector<std::string> paths;
-    for (const JsonValue& file : group.as_object().find("files")->as_array()) {
-      std::string path = member_text(file, "path");
+    for (const Item& file : group.files) {
+      std::string path = file.path;
       if (path.rfind(root + "/", 0) == 0) path.erase(0, root.size() + 1);
       paths.push_back(path);
     }
@@ -67,66 +49,51 @@ std::vector<std::vector<std::string>> group_paths(const JsonValue& reply, const 
   return result;
 }
 
-// The reply's own consistency: members, content hash per file, reclaimable, order.
-void expect_consistent_reply(const JsonValue& reply) {
-  ASSERT_TRUE(reply.is_object());
-  std::set<std::string> keys;
-  for (const auto& member : reply.as_object()) keys.insert(member.first);
-  EXPECT_EQ(keys, (std::set<std::string>{"elapsedMs", "groups"}));
+// The report's own consistency: content hash per file, reclaimable, order.
+void expect_consistent_report(const DuplicateReport& report) {
   std::uint64_t previous_reclaimable = UINT64_MAX;
-  for (const JsonValue& group : groups_of(reply)) {
-    const auto& files = group.as_object().find("files")->as_array();
-    ASSERT_GE(files.size(), 2u);
+  for (const DuplicateGroup& group : report.groups) {
+    ASSERT_GE(group.files.size(), 2u);
     std::uint64_t reclaimable = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      EXPECT_EQ(member_text(group, "id"), test::b3sum_of(member_text(files[i], "path")));
-      EXPECT_EQ(member_number(files[i], "links"), 1u);
+    for (std::size_t i = 0; i < group.files.size(); ++i) {
+      EXPECT_EQ(group.hash, test::b3sum_of(group.files[i].path));
+      EXPECT_EQ(group.files[i].metadata.links, 1u);
       if (i > 0) {
-        reclaimable += member_number(files[i], "allocated");
-        EXPECT_LE(member_number(files[i - 1], "modified"), member_number(files[i], "modified"));
+        reclaimable += group.files[i].metadata.allocated;
+        EXPECT_LE(group.files[i - 1].metadata.modified, group.files[i].metadata.modified);
       }
     }
-    EXPECT_EQ(member_number(group, "reclaimable"), reclaimable);
-    EXPECT_LE(member_number(group, "reclaimable"), previous_reclaimable) << "groups not largest first";
-    previous_reclaimable = member_number(group, "reclaimable");
+    EXPECT_EQ(group.reclaimable, reclaimable);
+    EXPECT_LE(group.reclaimable, previous_reclaimable) << "groups not largest first";
+    previous_reclaimable = group.reclaimable;
   }
 }
 
-// Only stage progress lines, sampling then hashing, each starting at 0 and ending at its total.
+// Sampling then hashing, each starting at 0 and ending at its total.
 void expect_stage_events(const DuplicatesRun& run, std::uint64_t sampling_total, std::uint64_t hashing_total) {
-  const std::set<std::string> event_keys{"elapsedMs", "entries", "event", "phase", "request", "total"};
-  std::vector<std::map<std::string, std::string>> stages[2];
+  std::vector<test::RecordedStage> stages[2];
   std::uint64_t last_elapsed = 0;
-  for (const std::string& line : run.lines) {
-    const auto members = test::flat_members(line);
-    std::set<std::string> keys;
-    for (const auto& member : members) keys.insert(member.first);
-    ASSERT_EQ(keys, event_keys) << line;
-    EXPECT_EQ(members.at("event"), "progress");
-    EXPECT_EQ(members.at("request"), std::to_string(kRequestId));
-    const std::string& phase = members.at("phase");
-    ASSERT_TRUE(phase == "sampling" || phase == "hashing") << line;
-    if (phase == "sampling") {
-      ASSERT_TRUE(stages[1].empty()) << "sampling event after hashing began";
+  for (const test::RecordedStage& stage : run.stages) {
+    ASSERT_TRUE(stage.phase == "sampling" || stage.phase == "hashing") << stage.phase;
+    if (stage.phase == "sampling") {
+      ASSERT_TRUE(stages[1].empty()) << "sampling report after hashing began";
     }
-    stages[phase == "hashing"].push_back(members);
-    const std::uint64_t elapsed = std::stoull(members.at("elapsedMs"));
-    EXPECT_GE(elapsed, last_elapsed);
-    last_elapsed = elapsed;
+    stages[stage.phase == "hashing"].push_back(stage);
+    EXPECT_GE(stage.elapsed_ms, last_elapsed);
+    last_elapsed = stage.elapsed_ms;
   }
-  EXPECT_LE(last_elapsed, member_number(run.reply, "elapsedMs"));
+  EXPECT_LE(last_elapsed, run.report.elapsed_ms);
   const std::uint64_t totals[2] = {sampling_total, hashing_total};
   for (int s = 0; s < 2; ++s) {
     SCOPED_TRACE(s == 0 ? "sampling" : "hashing");
     ASSERT_FALSE(stages[s].empty());
-    EXPECT_EQ(stages[s].front().at("entries"), "0");
-    EXPECT_EQ(stages[s].back().at("entries"), std::to_string(totals[s]));
+    EXPECT_EQ(stages[s].front().entries, 0u);
+    EXPECT_EQ(stages[s].back().entries, totals[s]);
     std::uint64_t previous = 0;
-    for (const auto& event : stages[s]) {
-      EXPECT_EQ(event.at("total"), std::to_string(totals[s]));
-      const std::uint64_t entries = std::stoull(event.at("entries"));
-      EXPECT_GE(entries, previous);
-      previous = entries;
+    for (const auto& stage : stages[s]) {
+      EXPECT_EQ(stage.total, totals[s]);
+      EXPECT_GE(stage.entries, previous);
+      previous = stage.entries;
     }
   }
 }
@@ -140,7 +107,7 @@ void write_old(const TempDir& dir, const std::string& path, const std::string& c
 struct TreeCase {
   const char* name;
   void (*build)(const TempDir& dir);
-  void (*after_scan)(const TempDir& dir, Engine& engine);  // may be null
+  void (*after_scan)(const TempDir& dir, test::HashingState& engine);  // may be null
   std::uint64_t minimum;
   std::vector<std::vector<std::string>> groups;
   std::uint64_t sampling_total;
@@ -229,23 +196,23 @@ const TreeCase kTrees[] = {
      [](const TempDir& dir) {
        for (const char* name : {"p", "q", "r"}) write_old(dir, name, kA);
      },
-     [](const TempDir& dir, Engine&) { ::unlink((dir / "q").c_str()); }, 1024, {{"p", "r"}}, 3, 2},
+     [](const TempDir& dir, test::HashingState&) { ::unlink((dir / "q").c_str()); }, 1024, {{"p", "r"}}, 3, 2},
     {"group_left_with_one_file_is_not_reported",
      [](const TempDir& dir) {
        for (const char* name : {"p", "q"}) write_old(dir, name, kA);
      },
-     [](const TempDir& dir, Engine&) { ::unlink((dir / "q").c_str()); }, 1024, {}, 2, 0},
+     [](const TempDir& dir, test::HashingState&) { ::unlink((dir / "q").c_str()); }, 1024, {}, 2, 0},
     {"forgotten_file_is_never_a_candidate",
      [](const TempDir& dir) {
        for (const char* name : {"p", "q", "r"}) write_old(dir, name, kA);
      },
-     [](const TempDir& dir, Engine& engine) { engine.index.removed.insert(id_of(engine.index, dir / "q")); }, 1024,
+     [](const TempDir& dir, test::HashingState& engine) { engine.index.take_out(id_of(engine.index, dir / "q")); }, 1024,
      {{"p", "r"}}, 2, 2},
     {"file_replaced_by_a_link_drops_out",
      [](const TempDir& dir) {
        for (const char* name : {"p", "q", "r"}) write_old(dir, name, kA);
      },
-     [](const TempDir& dir, Engine&) {
+     [](const TempDir& dir, test::HashingState&) {
        ::unlink((dir / "q").c_str());
        dir.make_symlink("q", dir / "p");
      },
@@ -254,7 +221,7 @@ const TreeCase kTrees[] = {
      [](const TempDir& dir) {
        for (const char* name : {"p", "q", "r"}) write_old(dir, name, kA);
      },
-     [](const TempDir& dir, Engine&) { write_old(dir, "r", kB); }, 1024, {{"p", "q"}}, 3, 2},
+     [](const TempDir& dir, test::HashingState&) { write_old(dir, "r", kB); }, 1024, {{"p", "q"}}, 3, 2},
 };
 
 class DuplicateTrees : public ::testing::TestWithParam<TreeCase> {};
@@ -267,8 +234,8 @@ TEST_P(DuplicateTrees, ReportExactlyTheGroupsOfIdenticalSingleLinkFiles) {
   if (c.after_scan) c.after_scan(dir, *engine);
 
   const DuplicatesRun run = run_duplicates(*engine, c.minimum);
-  EXPECT_EQ(group_paths(run.reply, dir.path()), c.groups);
-  expect_consistent_reply(run.reply);
+  EXPECT_EQ(group_paths(run.report, dir.path()), c.groups);
+  expect_consistent_report(run.report);
   expect_stage_events(run, c.sampling_total, c.hashing_total);
 }
 
@@ -281,32 +248,21 @@ TEST(Duplicates, EmptyFilesFormAGroupThatReclaimsNothing) {
   write_old(dir, "e2", "");
   auto engine = engine_over(dir.path());
   const DuplicatesRun run = run_duplicates(*engine, 0);
-  ASSERT_EQ(groups_of(run.reply).size(), 1u);
-  EXPECT_EQ(member_number(groups_of(run.reply)[0], "reclaimable"), 0u);
-  EXPECT_EQ(member_text(groups_of(run.reply)[0], "id"), blake3_hex(""));
+  ASSERT_EQ(run.report.groups.size(), 1u);
+  EXPECT_EQ(run.report.groups[0].reclaimable, 0u);
+  EXPECT_EQ(run.report.groups[0].hash, blake3_hex(""));
 }
 
-TEST(Duplicates, WithoutAScanWritesTwoEmptyStagesAndNoGroups) {
-  Engine engine;
-  const DuplicatesRun run = run_duplicates(engine, 1024);
-  ASSERT_EQ(run.lines.size(), 2u);
-  EXPECT_EQ(test::flat_members(run.lines[0]).at("phase"), "sampling");
-  EXPECT_EQ(test::flat_members(run.lines[1]).at("phase"), "hashing");
-  expect_stage_events(run, 0, 0);
-  expect_consistent_reply(run.reply);
-  EXPECT_TRUE(groups_of(run.reply).empty());
-}
-
-TEST(Duplicates, GroupIdIsTheHashTheHashCommandReports) {
+TEST(Duplicates, GroupIdIsTheHashOfOneFileCheckedOnDisk) {
   TempDir dir;
   write_old(dir, "a", kA);
   write_old(dir, "b", kA);
   auto engine = engine_over(dir.path());
   const DuplicatesRun run = run_duplicates(*engine, 1024);
-  ASSERT_EQ(groups_of(run.reply).size(), 1u);
-  auto hashed = hash_command(*engine, id_of(engine->index, dir / "a"));
+  ASSERT_EQ(run.report.groups.size(), 1u);
+  auto hashed = test::hash_entry(*engine, id_of(engine->index, dir / "a"), HashMode::Full, true);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
-  EXPECT_EQ(member_text(groups_of(run.reply)[0], "id"), member_text(*hashed, "hash"));
+  EXPECT_EQ(run.report.groups[0].hash, *hashed);
 }
 
 TEST(Duplicates, RepeatedSearchOverAnUnchangedTreeOpensNoFile) {
@@ -314,14 +270,14 @@ TEST(Duplicates, RepeatedSearchOverAnUnchangedTreeOpensNoFile) {
   for (int i = 0; i < 3; ++i) write_old(dir, "big" + std::to_string(i), pseudo_random_bytes(300000, 8));
   for (int i = 0; i < 2; ++i) write_old(dir, "sampled_only" + std::to_string(i), pseudo_random_bytes(5000, 20 + i));
   auto engine = engine_over(dir.path());
-  test::OpenRecorder opens;
+  test::RecordingOpener& opens = engine->files;
 
   const DuplicatesRun first = run_duplicates(*engine, 1024);
   EXPECT_EQ(opens.take().size(), 5u + 3u);  // every sample, then the three equal files in full
   const DuplicatesRun second = run_duplicates(*engine, 1024);
   EXPECT_TRUE(opens.take().empty());
-  EXPECT_EQ(group_paths(second.reply, dir.path()), group_paths(first.reply, dir.path()));
-  EXPECT_EQ(group_paths(second.reply, dir.path()), (std::vector<std::vector<std::string>>{{"big0", "big1", "big2"}}));
+  EXPECT_EQ(group_paths(second.report, dir.path()), group_paths(first.report, dir.path()));
+  EXPECT_EQ(group_paths(second.report, dir.path()), (std::vector<std::vector<std::string>>{{"big0", "big1", "big2"}}));
   expect_stage_events(second, 5, 3);
 }
 
@@ -334,13 +290,13 @@ TEST(Duplicates, RepeatedSearchReadsRecentlyModifiedFilesAgain) {
   // In the future: its age counts as 0 however slowly the test runs.
   test::set_mtime(young, std::chrono::duration_cast<std::chrono::seconds>(now).count() + 3600);
   auto engine = engine_over(dir.path());
-  test::OpenRecorder opens;
+  test::RecordingOpener& opens = engine->files;
 
   run_duplicates(*engine, 1024);
   opens.take();
   const DuplicatesRun second = run_duplicates(*engine, 1024);
   EXPECT_EQ(opens.take(), (std::vector<std::string>{young, young}));  // sampled, then full
-  EXPECT_EQ(group_paths(second.reply, dir.path()), (std::vector<std::vector<std::string>>{{"old1", "old2", "young"}}));
+  EXPECT_EQ(group_paths(second.report, dir.path()), (std::vector<std::vector<std::string>>{{"old1", "old2", "young"}}));
 }
 
 TEST(Duplicates, ManyGroupsHashedInParallelComeOutComplete) {
@@ -353,7 +309,7 @@ TEST(Duplicates, ManyGroupsHashedInParallelComeOutComplete) {
   }
   auto engine = engine_over(dir.path());
   const DuplicatesRun run = run_duplicates(*engine, 1024);
-  const auto groups = group_paths(run.reply, dir.path());
+  const auto groups = group_paths(run.report, dir.path());
   ASSERT_EQ(groups.size(), static_cast<std::size_t>(kGroups));
   // Each group a block larger than the one before: reclaimable order is the reverse of creation order.
   for (int g = 0; g < kGroups; ++g) {
@@ -361,7 +317,7 @@ TEST(Duplicates, ManyGroupsHashedInParallelComeOutComplete) {
     EXPECT_EQ(groups[static_cast<std::size_t>(g)],
               (std::vector<std::string>{prefix + "0", prefix + "1", prefix + "2"}));
   }
-  expect_consistent_reply(run.reply);
+  expect_consistent_report(run.report);
   expect_stage_events(run, 4 * kGroups, 3 * kGroups);
 }
 

@@ -10,13 +10,14 @@
 #include <chrono>
 
 #include "hashing/blake3_hex.h"
-#include "hashing_test_support.h"
-#include "protocol/commands.h"
+#include "hashing/hashing_test_support.h"
+#include "support/step_clock.h"
 
 namespace qm {
 namespace {
 
 using test::engine_over;
+using test::hash_entry;
 using test::id_of;
 using test::make_old;
 using test::pseudo_random_bytes;
@@ -118,39 +119,39 @@ TEST(HashEntry, SampledHashIgnoresBytesOutsideTheSamples) {
 struct RefusalCase {
   const char* name;
   // Changes the disk (or the index) after the scan; returns the id to hash.
-  EntryId (*arrange)(const TempDir& dir, Engine& engine);
+  EntryId (*arrange)(const TempDir& dir, test::HashingState& engine);
   const char* with_revalidation;     // what the hash command reports
   const char* without_revalidation;  // what the duplicate finder meets
 };
 
-EntryId file_id(const TempDir& dir, Engine& engine) { return id_of(engine.index, dir / "d/file"); }
+EntryId file_id(const TempDir& dir, test::HashingState& engine) { return id_of(engine.index, dir / "d/file"); }
 
 const RefusalCase kRefusals[] = {
-    {"directory", [](const TempDir& dir, Engine& engine) { return id_of(engine.index, dir / "d"); }, "Not a file",
+    {"directory", [](const TempDir& dir, test::HashingState& engine) { return id_of(engine.index, dir / "d"); }, "Not a file",
      "Not a file"},
-    {"never_scanned_id", [](const TempDir&, Engine& engine) { return EntryId{engine.index.count() + 3}; },
+    {"never_scanned_id", [](const TempDir&, test::HashingState& engine) { return EntryId{engine.index.count() + 3}; },
      "Unknown index entry", "Unknown index entry"},
     {"forgotten_item",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        const EntryId id = file_id(dir, engine);
-       engine.index.removed.insert(id);
+       engine.index.take_out(id);
        return id;
      },
      "Item was removed", "Item was removed"},
     {"appended_after_scan",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        dir.write_file("d/file", pseudo_random_bytes(5000, 2));
        return file_id(dir, engine);
      },
      "Item changed since scan; scan again", "File changed"},
     {"mtime_changed_after_scan",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        test::set_mtime(dir / "d/file", 1500000000);
        return file_id(dir, engine);
      },
      "Item changed since scan; scan again", "File changed"},
     {"replaced_by_another_file_of_the_same_size",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        const std::string replacement = dir.write_file("other", pseudo_random_bytes(4000, 1));
        make_old(replacement);
        ::rename(replacement.c_str(), (dir / "d/file").c_str());
@@ -158,7 +159,7 @@ const RefusalCase kRefusals[] = {
      },
      "Item changed since scan; scan again", "File changed"},
     {"replaced_by_a_symbolic_link",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        const std::string target = dir.write_file("target", pseudo_random_bytes(4000, 1));
        make_old(target);
        ::unlink((dir / "d/file").c_str());
@@ -167,20 +168,20 @@ const RefusalCase kRefusals[] = {
      },
      "Path changed or became a link", "link, placeholder or special file"},
     {"replaced_by_a_fifo",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        ::unlink((dir / "d/file").c_str());
        ::mkfifo((dir / "d/file").c_str(), 0644);
        return file_id(dir, engine);
      },
      "link, placeholder or special file", "link, placeholder or special file"},
     {"deleted_after_scan",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        ::unlink((dir / "d/file").c_str());
        return file_id(dir, engine);
      },
      "No such file or directory (os error 2)", "No such file or directory (os error 2)"},
     {"parent_replaced_by_a_link",
-     [](const TempDir& dir, Engine& engine) {
+     [](const TempDir& dir, test::HashingState& engine) {
        const EntryId id = file_id(dir, engine);
        ::rename((dir / "d").c_str(), (dir / "moved").c_str());
        dir.make_symlink("d", dir / "moved");
@@ -203,9 +204,6 @@ TEST_P(HashRefusal, ReportsWhyTheFileWasNotHashedAndCachesNothing) {
   auto checked = hash_entry(*engine, id, HashMode::Full, true);
   ASSERT_FALSE(checked.ok());
   EXPECT_EQ(checked.error(), c.with_revalidation);
-  auto command = hash_command(*engine, id);
-  ASSERT_FALSE(command.ok());
-  EXPECT_EQ(command.error(), c.with_revalidation);
 
   if (c.without_revalidation) {
     for (const HashMode mode : {HashMode::Full, HashMode::Sampled}) {
@@ -261,9 +259,6 @@ struct MidHashChange {
   void (*change)(const std::string& path);
 };
 
-std::string g_changing_path;
-void (*g_change)(const std::string& path) = nullptr;
-
 const MidHashChange kMidHashChanges[] = {
     {"appended",
      [](const std::string& path) {
@@ -294,22 +289,14 @@ TEST_P(ChangeWhileHashing, RefusesTheResultAndCachesNothing) {
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
 
-  g_changing_path = path;
-  g_change = GetParam().change;
-  HashHooks hooks;
-  hooks.after_read = [](const std::string& read_path, std::uint64_t total) {
+  int changes = 0;
+  engine->files.after_read = [&](const std::string& read_path, std::uint64_t total) {
     // Once, after the first read of the file under test.
-    if (read_path == g_changing_path && total == kFullReadSize && g_change) {
-      auto change = g_change;
-      g_change = nullptr;
-      change(read_path);
-    }
+    if (read_path == path && total == kFullReadSize && changes++ == 0) GetParam().change(read_path);
   };
-  install_hash_hooks(&hooks);
   auto hashed = hash_entry(*engine, id, HashMode::Full, false);
-  install_hash_hooks(nullptr);
 
-  EXPECT_EQ(g_change, nullptr) << "the change never happened";
+  EXPECT_EQ(changes, 1) << "the change never happened";
   ASSERT_FALSE(hashed.ok());
   EXPECT_EQ(hashed.error(), kChangedWhileHashingError);
   EXPECT_EQ(engine->hash_cache.size(), 0u);
@@ -326,7 +313,7 @@ TEST(HashEntryCache, OldUnchangedFileIsServedFromTheCacheWithoutOpeningIt) {
   make_old(path);
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
-  test::OpenRecorder opens;
+  test::RecordingOpener& opens = engine->files;
 
   auto first = hash_entry(*engine, id, HashMode::Full, false);
   ASSERT_TRUE(first.ok()) << first.error();
@@ -351,8 +338,8 @@ TEST(HashEntryCache, ServesExactlyTheStoredTextForTheIndexedKey) {
   make_old(path, 123);
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
-  const IndexEntry& entry = engine->index.entry(id);
-  const HashCacheKey key{engine->index.device(id), entry.inode, 7, 1600000000000000123ull, HashMode::Full};
+  const FileId file = engine->index.file_id(id);
+  const HashCacheKey key{file.device, file.inode, 7, 1600000000000000123ull, HashMode::Full};
   engine->hash_cache.insert(key, "stored text");
 
   auto hashed = hash_entry(*engine, id, HashMode::Full, false);
@@ -360,25 +347,24 @@ TEST(HashEntryCache, ServesExactlyTheStoredTextForTheIndexedKey) {
   EXPECT_EQ(*hashed, "stored text");
 }
 
-struct YoungFileCase {
+struct AgeCase {
   const char* name;
-  long long seconds_from_now;  // the file's mtime relative to the wall clock
+  std::int64_t age_ns;  // the wall clock minus the file's indexed mtime
+  bool served;          // the second hash comes from the cache
 };
 
-void PrintTo(const YoungFileCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AgeCase& c, std::ostream* os) { *os << c.name; }
 
-class YoungFile : public ::testing::TestWithParam<YoungFileCase> {};
+class CacheAge : public ::testing::TestWithParam<AgeCase> {};
 
-TEST_P(YoungFile, IsReadAgainEvenWhenItsKeyIsCached) {
+TEST_P(CacheAge, OnlyFilesAtLeastFourSecondsOldAreServedFromTheCache) {
   TempDir dir;
-  const std::string path = dir.write_file("young", pseudo_random_bytes(50000, 3));
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const auto now_s = std::chrono::duration_cast<std::chrono::seconds>(now).count();
-  const auto now_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() % 1000000000;
-  test::set_mtime(path, now_s + GetParam().seconds_from_now, static_cast<long>(now_ns));
+  const std::string path = dir.write_file("file", pseudo_random_bytes(50000, 3));
+  make_old(path, 500);
   auto engine = engine_over(dir.path());
+  const test::StepClock clock(std::chrono::nanoseconds(0), 1600000000000000500 + GetParam().age_ns);
+  engine->clock = &clock;
   const EntryId id = id_of(engine->index, path);
-  test::OpenRecorder opens;
 
   auto first = hash_entry(*engine, id, HashMode::Full, false);
   ASSERT_TRUE(first.ok()) << first.error();
@@ -386,13 +372,15 @@ TEST_P(YoungFile, IsReadAgainEvenWhenItsKeyIsCached) {
   auto second = hash_entry(*engine, id, HashMode::Full, false);
   ASSERT_TRUE(second.ok()) << second.error();
   EXPECT_EQ(*second, *first);
-  EXPECT_EQ(opens.take().size(), 2u);
+  EXPECT_EQ(engine->files.take().size(), GetParam().served ? 1u : 2u);
 }
 
-// "just_now" has four seconds of slack before the cache may serve it; a future
-// mtime counts as age 0 however long the test takes.
-INSTANTIATE_TEST_SUITE_P(Ages, YoungFile,
-                         ::testing::Values(YoungFileCase{"just_now", 0}, YoungFileCase{"in_the_future", 3600}),
+INSTANTIATE_TEST_SUITE_P(Ages, CacheAge,
+                         ::testing::Values(AgeCase{"modified_in_the_future", -3600000000000, false},
+                                           AgeCase{"just_modified", 0, false},
+                                           AgeCase{"a_nanosecond_short_of_four_seconds", 3999999999, false},
+                                           AgeCase{"four_seconds_old", 4000000000, true},
+                                           AgeCase{"a_year_old", 31536000000000000, true}),
                          [](const auto& test_info) { return std::string(test_info.param.name); });
 
 TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
@@ -401,8 +389,8 @@ TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
   make_old(path);
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
-  const IndexEntry& entry = engine->index.entry(id);
-  const HashCacheKey key{engine->index.device(id), entry.inode, entry.size, entry.modified, HashMode::Full};
+  const FileId file = engine->index.file_id(id);
+  const HashCacheKey key{file.device, file.inode, engine->index.size(id), engine->index.modified(id), HashMode::Full};
   engine->hash_cache.insert(key, "stale text");
 
   auto hashed = hash_entry(*engine, id, HashMode::Full, true);
@@ -410,19 +398,6 @@ TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
   EXPECT_EQ(*hashed, blake3_hex("content"));
   EXPECT_EQ(engine->hash_cache.lookup(key), "stale text");
   EXPECT_EQ(engine->hash_cache.size(), 1u);
-}
-
-TEST(HashCommand, RepliesWithTheFullHashAsItsOnlyMember) {
-  TempDir dir;
-  const std::string path = dir.write_file("file", "hello world");
-  auto engine = engine_over(dir.path());
-  auto reply = hash_command(*engine, id_of(engine->index, path));
-  ASSERT_TRUE(reply.ok()) << reply.error();
-  ASSERT_TRUE(reply->is_object());
-  ASSERT_EQ(reply->as_object().size(), 1u);
-  const JsonValue* hash = reply->as_object().find("hash");
-  ASSERT_NE(hash, nullptr);
-  EXPECT_EQ(hash->as_string(), test::b3sum_of(path));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include "hashing/blake3_hex.h"
 #include "hashing/hash_entry.h"
-#include "hashing_test_support.h"
+#include "hashing/hashing_test_support.h"
+#include "support/recording_progress.h"
+#include "support/step_clock.h"
 
 namespace qm {
 namespace {
@@ -33,9 +35,10 @@ TEST(HashStage, ReturnsTheHashedIdsInInputOrderAndDropsFailuresSilently) {
     if (i == 7) ids.push_back(engine->index.count() + 1);
   }
 
-  test::CapturedStdout captured;
-  const auto results = run_hash_stage(*engine, ids, HashMode::Full, 9, "hashing", std::chrono::steady_clock::now());
-  const auto lines = captured.lines();
+  test::RecordingProgress progress;
+  const auto results = run_hash_stage(engine->index, engine->hash_cache, engine->context(), ids, HashMode::Full,
+                                      "hashing", system_clock().now(), progress);
+  const auto reports = progress.stage_reports();
 
   std::vector<std::string> hashes;
   std::vector<EntryId> result_ids;
@@ -50,36 +53,67 @@ TEST(HashStage, ReturnsTheHashedIdsInInputOrderAndDropsFailuresSilently) {
   }
   EXPECT_EQ(result_ids, expected_ids);
 
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(test::flat_members(lines.front()).at("entries"), "0");
-  const auto last = test::flat_members(lines.back());
-  EXPECT_EQ(last.at("entries"), std::to_string(ids.size()));
-  EXPECT_EQ(last.at("total"), std::to_string(ids.size()));
-  EXPECT_EQ(last.at("phase"), "hashing");
-  EXPECT_EQ(last.at("request"), "9");
+  ASSERT_GE(reports.size(), 2u);
+  EXPECT_EQ(reports.front().entries, 0u);
+  EXPECT_EQ(reports.back().entries, ids.size());
+  std::uint64_t previous = 0;
+  for (const auto& report : reports) {
+    EXPECT_EQ(report.phase, "hashing");
+    EXPECT_EQ(report.total, ids.size());
+    EXPECT_GE(report.entries, previous);
+    previous = report.entries;
+  }
+  EXPECT_TRUE(progress.indexing_reports().empty());
 }
 
-TEST(HashStage, EmptyListWritesOnlyTheStartingEvent) {
-  Engine engine;
-  test::CapturedStdout captured;
-  const auto results = run_hash_stage(engine, {}, HashMode::Sampled, 3, "sampling", std::chrono::steady_clock::now());
+TEST(HashStage, AnEmptyListReportsOnlyTheStart) {
+  test::HashingState state;
+  test::RecordingProgress progress;
+  const auto results = run_hash_stage(state.index, state.hash_cache, state.context(), {}, HashMode::Sampled,
+                                      "sampling", system_clock().now(), progress);
   EXPECT_TRUE(results.empty());
-  const auto lines = captured.lines();
-  ASSERT_EQ(lines.size(), 1u);
-  const auto event = test::flat_members(lines[0]);
-  EXPECT_EQ(event.at("entries"), "0");
-  EXPECT_EQ(event.at("total"), "0");
-  EXPECT_EQ(event.at("phase"), "sampling");
+  const auto reports = progress.stage_reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].entries, 0u);
+  EXPECT_EQ(reports[0].total, 0u);
+  EXPECT_EQ(reports[0].phase, "sampling");
 }
 
 TEST(HashStage, ElapsedTimeCountsFromTheCommandStart) {
-  Engine engine;
-  const auto start = std::chrono::steady_clock::now() - std::chrono::seconds(5);
-  test::CapturedStdout captured;
-  run_hash_stage(engine, {}, HashMode::Sampled, 3, "sampling", start);
-  const auto lines = captured.lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_GE(std::stoull(test::flat_members(lines[0]).at("elapsedMs")), 5000u);
+  test::HashingState state;
+  const test::StepClock clock(std::chrono::milliseconds(7));
+  state.clock = &clock;
+  const auto start = clock.now() - std::chrono::seconds(5);
+  test::RecordingProgress progress;
+  run_hash_stage(state.index, state.hash_cache, state.context(), {}, HashMode::Sampled, "sampling", start, progress);
+  const auto reports = progress.stage_reports();
+  ASSERT_EQ(reports.size(), 1u);
+  // Five seconds before the stage began, plus a few steps of the test clock.
+  EXPECT_GE(reports[0].elapsed_ms, 5007u);
+  EXPECT_LT(reports[0].elapsed_ms, 5100u);
+}
+
+TEST(HashStage, ReportsAtMostOncePerSpacingWhileItRuns) {
+  TempDir dir;
+  for (int i = 0; i < 40; ++i) dir.write_file("f" + std::to_string(i), test::pseudo_random_bytes(100, 7 + i));
+  auto engine = test::engine_over(dir.path());
+  std::vector<EntryId> ids;
+  for (int i = 0; i < 40; ++i) ids.push_back(id_of(engine->index, dir / ("f" + std::to_string(i))));
+  for (const auto step : {std::chrono::milliseconds(0), std::chrono::milliseconds(50)}) {
+    const test::StepClock clock(step);
+    engine->clock = &clock;
+    test::RecordingProgress progress;
+    run_hash_stage(engine->index, engine->hash_cache, engine->context(), ids, HashMode::Sampled, "sampling",
+                   clock.now(), progress);
+    const auto reports = progress.stage_reports();
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports.back().entries, 40u);
+    // Between the first and the last, reports come kProgressSpacing apart at least.
+    for (std::size_t i = 1; i + 1 < reports.size(); ++i) {
+      EXPECT_GE(reports[i].elapsed_ms - reports[i - 1].elapsed_ms, 120u) << "step " << step.count() << " report " << i;
+    }
+    if (step.count() == 0) EXPECT_EQ(reports.size(), 2u) << "time stood still: only the start and the end";
+  }
 }
 
 }  // namespace

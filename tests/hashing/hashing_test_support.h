@@ -1,12 +1,11 @@
 #pragma once
-// Helpers shared by the hashing tests: engines over temporary trees, reference
-// hashes from b3sum, counting the files hash_entry opens, and capturing the
-// progress lines written to standard output.
+// Helpers shared by the hashing tests: indexes over temporary trees with a
+// cache and a recording file opener, reference hashes from b3sum.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,18 +13,77 @@
 #include <string>
 #include <vector>
 
-#include "hashing/hash_hooks.h"
-#include "index/engine.h"
+#include "fs/file_opener.h"
+#include "hashing/hash_cache.h"
+#include "hashing/hash_entry.h"
+#include "index/index.h"
 #include "support/index_builder.h"
 #include "support/temp_dir.h"
 
 namespace qm::test {
 
-// An engine whose index holds the tree at root (the hash cache starts empty).
-inline std::unique_ptr<Engine> engine_over(const std::string& root) {
-  auto engine = std::make_unique<Engine>();
-  build_index_from_disk(engine->index, root);
-  return engine;
+// A file opener that records every path opened for hashing and may act after
+// each read (a test changes a file there, in the middle of a full hash).
+class RecordingOpener final : public FileOpener {
+ public:
+  // Called after each read that returned bytes, with the bytes read from the file so far.
+  std::function<void(const std::string& path, std::uint64_t total)> after_read;
+
+  int open_for_reading(int at, const std::string& path) const override {
+    const int fd = FileOpener::open_for_reading(at, path);
+    const std::lock_guard lock(lock_);
+    opened_.push_back(path);
+    if (fd >= 0) files_[fd] = {path, 0};
+    return fd;
+  }
+
+  ssize_t read_some(int fd, unsigned char* buffer, std::size_t length) const override {
+    const ssize_t n = FileOpener::read_some(fd, buffer, length);
+    if (n <= 0 || !after_read) return n;
+    std::pair<std::string, std::uint64_t> file;
+    {
+      const std::lock_guard lock(lock_);
+      auto& [path, total] = files_[fd];
+      total += static_cast<std::uint64_t>(n);
+      file = {path, total};
+    }
+    after_read(file.first, file.second);
+    return n;
+  }
+
+  // The paths opened since the last call.
+  std::vector<std::string> take() {
+    const std::lock_guard lock(lock_);
+    std::vector<std::string> paths;
+    paths.swap(opened_);
+    return paths;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  mutable std::vector<std::string> opened_;
+  mutable std::map<int, std::pair<std::string, std::uint64_t>> files_;  // by descriptor: path, bytes read
+};
+
+// What the hashing works on: an index, the hash cache, and its seams.
+struct HashingState {
+  Index index;
+  HashCache hash_cache;
+  RecordingOpener files;
+  const Clock* clock = &system_clock();
+
+  HashContext context() const { return {files, *clock}; }
+};
+
+// Hashing state whose index holds the tree at root (the hash cache starts empty).
+inline std::unique_ptr<HashingState> engine_over(const std::string& root) {
+  auto state = std::make_unique<HashingState>();
+  build_index_from_disk(state->index, root);
+  return state;
+}
+
+inline Result<std::string> hash_entry(HashingState& state, std::uint64_t id, HashMode mode, bool revalidate) {
+  return qm::hash_entry(state.index, state.hash_cache, state.context(), id, mode, revalidate);
 }
 
 // The id of the entry at path, or kNoEntry.
@@ -64,118 +122,6 @@ inline std::string b3sum_of(const std::string& path) {
   std::string hash(line);
   while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
   return hash;
-}
-
-// Records every file hash_entry opens while it is alive.
-class OpenRecorder {
- public:
-  OpenRecorder() {
-    std::lock_guard guard(lock());
-    opened().clear();
-    hooks_.after_open = [](const std::string& path) {
-      std::lock_guard g(lock());
-      opened().push_back(path);
-    };
-    install_hash_hooks(&hooks_);
-  }
-  ~OpenRecorder() { install_hash_hooks(nullptr); }
-  OpenRecorder(const OpenRecorder&) = delete;
-  OpenRecorder& operator=(const OpenRecorder&) = delete;
-
-  std::vector<std::string> take() {
-    std::lock_guard guard(lock());
-    std::vector<std::string> paths;
-    paths.swap(opened());
-    return paths;
-  }
-
- private:
-  static std::mutex& lock() {
-    static std::mutex m;
-    return m;
-  }
-  static std::vector<std::string>& opened() {
-    static std::vector<std::string> paths;
-    return paths;
-  }
-  HashHooks hooks_;
-};
-
-// Sends standard output (file descriptor 1) to an in-memory file until lines() is called.
-class CapturedStdout {
- public:
-  CapturedStdout() {
-    std::fflush(stdout);
-    capture_ = ::memfd_create("qm-captured-stdout", MFD_CLOEXEC);
-    saved_ = ::dup(1);
-    if (capture_ < 0 || saved_ < 0 || ::dup2(capture_, 1) < 0) throw std::runtime_error("cannot capture stdout");
-  }
-  ~CapturedStdout() {
-    restore();
-    if (capture_ >= 0) ::close(capture_);
-  }
-  CapturedStdout(const CapturedStdout&) = delete;
-  CapturedStdout& operator=(const CapturedStdout&) = delete;
-
-  // Restores standard output and returns the complete lines written meanwhile.
-  std::vector<std::string> lines() {
-    restore();
-    std::string text;
-    char buffer[4096];
-    ::lseek(capture_, 0, SEEK_SET);
-    for (ssize_t n; (n = ::read(capture_, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-      result.push_back(text.substr(start, end - start));
-    }
-    EXPECT_EQ(start, text.size()) << "output ends in a partial line";
-    return result;
-  }
-
- private:
-  void restore() {
-    if (saved_ >= 0) {
-      ::dup2(saved_, 1);
-      ::close(saved_);
-      saved_ = -1;
-    }
-  }
-  int capture_ = -1;
-  int saved_ = -1;
-};
-
-// The members of a one-level JSON object whose values are numbers or plain strings
-// (as progress events are), each value as its raw text with string quotes removed.
-// Returns an empty map for anything else.
-inline std::map<std::string, std::string> flat_members(const std::string& line) {
-  std::map<std::string, std::string> members;
-  if (line.size() < 2 || line.front() != '{' || line.back() != '}') return {};
-  std::size_t i = 1;
-  const auto read_string = [&](std::string& out) {
-    if (i >= line.size() || line[i] != '"') return false;
-    const std::size_t close = line.find('"', i + 1);
-    if (close == std::string::npos || line.find('\\', i) < close) return false;
-    out = line.substr(i + 1, close - i - 1);
-    i = close + 1;
-    return true;
-  };
-  while (i < line.size() - 1) {
-    std::string key, value;
-    if (!read_string(key) || i >= line.size() || line[i] != ':') return {};
-    ++i;
-    if (line[i] == '"') {
-      if (!read_string(value)) return {};
-    } else {
-      const std::size_t end = line.find_first_of(",}", i);
-      value = line.substr(i, end - i);
-      if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) return {};
-      i = end;
-    }
-    if (!members.emplace(key, value).second) return {};
-    if (line[i] == ',') ++i;
-  }
-  return members;
 }
 
 }  // namespace qm::test

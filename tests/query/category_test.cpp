@@ -4,19 +4,14 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace qm {
 namespace {
 
-JsonValue strings(std::initializer_list<const char*> items) {
-  JsonArray array;
-  for (const char* item : items) array.emplace_back(item);
-  return array;
-}
-
 struct CategoryCase {
   const char* description;
-  JsonObject table;
+  std::vector<Category> table;  // in the request's key order
   std::string name;
   std::string expected;
 };
@@ -26,14 +21,14 @@ std::ostream& operator<<(std::ostream& out, const CategoryCase& c) { return out 
 class CategoryOf : public ::testing::TestWithParam<CategoryCase> {};
 
 TEST_P(CategoryOf, PicksTheFirstCategoryListingTheLowercasedExtension) {
-  EXPECT_EQ(category_of(GetParam().name, GetParam().table), GetParam().expected);
-  // The prepared table answers the same for every name, also when reused.
   CategoryTable table(GetParam().table);
+  EXPECT_EQ(table.slot_name(table.slot_of(GetParam().name)), GetParam().expected);
+  // The prepared table answers the same when reused after another name.
   table.slot_of("SOME ÜBERLONG NAME WITHOUT ANY EXTENSION AT ALL, ONLY TEXT.ÄÄÄÄÄÄÄÄÄÄÄÄÄÄÄÄÄÄÄ");
   EXPECT_EQ(table.slot_name(table.slot_of(GetParam().name)), GetParam().expected);
 }
 
-const JsonObject kMedia{{"images", strings({"jpg", "png"})}, {"archives", strings({"gz", "zip"})}};
+const std::vector<Category> kMedia{{"archives", {"gz", "zip"}}, {"images", {"jpg", "png"}}};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CategoryOf,
@@ -44,31 +39,24 @@ INSTANTIATE_TEST_SUITE_P(
         CategoryCase{"several dots use the last", kMedia, "backup.tar.gz", "archives"},
         CategoryCase{"unlisted extension", kMedia, "notes.txt", "other"},
         CategoryCase{"no dot", kMedia, "README", "other"},
-        CategoryCase{"no table", JsonObject{}, "beach.jpg", "other"},
-        CategoryCase{"no dot with the empty extension listed", JsonObject{{"plain", strings({""})}}, "README",
+        CategoryCase{"no table", std::vector<Category>{}, "beach.jpg", "other"},
+        CategoryCase{"no dot with the empty extension listed", std::vector<Category>{{"plain", {""}}}, "README",
                      "plain"},
-        CategoryCase{"trailing dot is the empty extension", JsonObject{{"plain", strings({""})}}, "draft.",
+        CategoryCase{"trailing dot is the empty extension", std::vector<Category>{{"plain", {""}}}, "draft.",
                      "plain"},
-        CategoryCase{"leading dot only", JsonObject{{"hidden", strings({"profile"})}}, ".profile", "hidden"},
-        CategoryCase{"uppercase table entries never match", JsonObject{{"images", strings({"JPG"})}}, "a.JPG",
+        CategoryCase{"leading dot only", std::vector<Category>{{"hidden", {"profile"}}}, ".profile", "hidden"},
+        CategoryCase{"uppercase table entries never match", std::vector<Category>{{"images", {"JPG"}}}, "a.JPG",
                      "other"},
-        CategoryCase{"entries with a leading dot never match", JsonObject{{"images", strings({".jpg"})}},
+        CategoryCase{"entries with a leading dot never match", std::vector<Category>{{"images", {".jpg"}}},
                      "a.jpg", "other"},
-        CategoryCase{"two categories with one extension: first by byte order",
-                     JsonObject{{"photos", strings({"jpg"})}, {"Pictures", strings({"jpg"})},
-                                {"images", strings({"jpg"})}},
-                     "a.jpg", "Pictures"},
-        CategoryCase{"a category named other", JsonObject{{"other", strings({"txt"})}, {"images", strings({"jpg"})}},
-                     "a.txt", "other"},
-        CategoryCase{"non-array members are ignored",
-                     JsonObject{{"alpha", JsonValue("jpg")}, {"beta", strings({"jpg"})}}, "a.jpg", "beta"},
-        CategoryCase{"non-string elements are ignored",
-                     JsonObject{{"alpha", JsonValue(JsonArray{JsonValue(1), JsonValue(), JsonValue(JsonArray{"jpg"})})},
-                                {"beta", strings({"jpg"})}},
-                     "a.jpg", "beta"},
-        CategoryCase{"non-ASCII extension lowercased fully", JsonObject{{"summer", strings({"été"})}},
+        CategoryCase{"two categories with one extension: the first given",
+                     {{"Pictures", {"jpg"}}, {"images", {"jpg"}}, {"photos", {"jpg"}}}, "a.jpg", "Pictures"},
+        CategoryCase{"a category named other", {{"images", {"jpg"}}, {"other", {"txt"}}}, "a.txt", "other"},
+        CategoryCase{"a category without extensions takes no file", {{"alpha", {}}, {"beta", {"jpg"}}}, "a.jpg",
+                     "beta"},
+        CategoryCase{"non-ASCII extension lowercased fully", std::vector<Category>{{"summer", {"été"}}},
                      "vacances.ÉTÉ", "summer"},
-        CategoryCase{"extension with a capital sharp s", JsonObject{{"street", strings({"straße"})}}, "map.STRAẞE",
+        CategoryCase{"extension with a capital sharp s", std::vector<Category>{{"street", {"straße"}}}, "map.STRAẞE",
                      "street"},
         CategoryCase{"dot inside a directory-like name is still the last dot", kMedia, "v1.2.zip", "archives"}),
     [](const ::testing::TestParamInfo<CategoryCase>& param_info) {
@@ -77,16 +65,16 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST(CategoryTable, NumbersArrayCategoriesInKeyOrderAndSharesTheOtherSlot) {
-  CategoryTable with_other(JsonObject{{"video", strings({"mp4"})}, {"other", strings({"txt"})}, {"docs", JsonValue(1)}});
-  ASSERT_EQ(with_other.slot_count(), 2u);  // "docs" is not an array, so it is no category
+TEST(CategoryTable, NumbersCategoriesInTheirOrderAndSharesTheOtherSlot) {
+  CategoryTable with_other({{"other", {"txt"}}, {"video", {"mp4"}}});
+  ASSERT_EQ(with_other.slot_count(), 2u);
   EXPECT_EQ(with_other.slot_name(0), "other");
   EXPECT_EQ(with_other.slot_name(1), "video");
   EXPECT_EQ(with_other.slot_of("x.bin"), with_other.slot_of("x.txt"));
   EXPECT_EQ(with_other.find_slot("docs"), std::nullopt);
   EXPECT_EQ(with_other.find_slot("video"), std::optional<std::size_t>(1));
 
-  CategoryTable without_other(JsonObject{{"video", strings({"mp4"})}});
+  CategoryTable without_other(std::vector<Category>{{"video", {"mp4"}}});
   ASSERT_EQ(without_other.slot_count(), 2u);
   EXPECT_EQ(without_other.slot_name(without_other.slot_of("x.bin")), "other");
   EXPECT_EQ(without_other.find_slot("Video"), std::nullopt);  // names compare case-sensitively

@@ -1,24 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "protocol/commands.h"
-#include "protocol/json_writer.h"
-#include "query/entry_lookup.h"
-#include "query/indexed_tree.h"
+#include "index/entry_lookup.h"
+#include "index/indexed_tree.h"
+#include "query/large_items.h"
 
 namespace qm {
 namespace {
 
 using test::IndexedTree;
 
-JsonValue strings(std::initializer_list<const char*> items) {
-  JsonArray array;
-  for (const char* item : items) array.emplace_back(item);
-  return array;
+// Categories as a request gives them: in byte order of their names.
+std::vector<Category> in_key_order(std::vector<Category> categories) {
+  std::sort(categories.begin(), categories.end(),
+            [](const Category& a, const Category& b) { return a.name < b.name; });
+  return categories;
 }
 
 struct File {
@@ -29,7 +30,7 @@ struct File {
 struct LargeCase {
   const char* description;
   std::vector<File> files;
-  LargeArgs args;
+  LargeQuery args;
   std::vector<std::string> forget;  // relative paths put into the removed set
   std::uint64_t count;
   std::map<std::string, std::uint64_t> categories;
@@ -38,9 +39,9 @@ struct LargeCase {
 
 std::ostream& operator<<(std::ostream& out, const LargeCase& c) { return out << c.description; }
 
-LargeArgs args_with(std::uint64_t minimum, std::string search = "", JsonObject categories = {},
+LargeQuery args_with(std::uint64_t minimum, std::string search = "", std::vector<Category> categories = {},
                     std::string category = "all") {
-  LargeArgs args;
+  LargeQuery args;
   args.minimum = minimum;
   args.search = std::move(search);
   args.categories = std::move(categories);
@@ -48,40 +49,41 @@ LargeArgs args_with(std::uint64_t minimum, std::string search = "", JsonObject c
   return args;
 }
 
-const JsonObject kMedia{{"images", strings({"jpg", "png"})}, {"archives", strings({"gz", "zip"})}};
+const std::vector<Category> kMedia = in_key_order({{"images", {"jpg", "png"}}, {"archives", {"gz", "zip"}}});
 
-class LargeCommand : public ::testing::TestWithParam<LargeCase> {};
+class LargeItemsCase : public ::testing::TestWithParam<LargeCase> {};
 
-TEST_P(LargeCommand, FiltersCountsAndListsFiles) {
+TEST_P(LargeItemsCase, FiltersCountsAndListsFiles) {
   const LargeCase& c = GetParam();
   IndexedTree tree;
   for (const File& file : c.files) tree.dir.make_sparse_file(file.path, file.size);
   tree.index();
-  for (const std::string& path : c.forget) tree.engine.index.removed.insert(tree.id_of(path));
+  for (const std::string& path : c.forget) tree.table.take_out(tree.id_of(path));
 
-  auto reply = large_command(tree.engine, c.args);
-  ASSERT_TRUE(reply) << reply.error();
-  const JsonObject& object = reply->as_object();
-  ASSERT_EQ(object.size(), 3u);
-  EXPECT_EQ(object.find("count")->as_unsigned(), c.count);
+  const LargeItems large = list_large_items(tree.table, c.args);
+  EXPECT_EQ(large.count, c.count);
   std::map<std::string, std::uint64_t> categories;
-  for (const auto& [name, value] : object.find("categories")->as_object()) categories[name] = value.as_unsigned();
+  for (const auto& [name, count] : large.category_counts) {
+    EXPECT_TRUE(categories.emplace(name, count).second) << name << " counted twice";
+  }
   EXPECT_EQ(categories, c.categories);
   std::vector<std::string> names;
-  for (const JsonValue& item : object.find("items")->as_array()) {
-    const EntryId id = static_cast<EntryId>(item.as_object().find("id")->as_unsigned());
-    EXPECT_EQ(to_json(item), to_json(entry_object(*lookup_entry(tree.engine.index, id))));
-    names.push_back(item.as_object().find("name")->as_string());
+  for (const Item& item : large.items) {
+    const auto indexed = lookup_entry(tree.table, item.id);
+    ASSERT_TRUE(indexed);
+    EXPECT_EQ(item.path, indexed->path);
+    EXPECT_EQ(item.metadata.size, indexed->metadata.size);
+    names.push_back(item.name);
   }
   EXPECT_EQ(names, c.items);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, LargeCommand,
+    Cases, LargeItemsCase,
     ::testing::Values(
         LargeCase{"default minimum is inclusive",
                   {{"below.bin", 104857599}, {"exact.bin", 104857600}, {"above.bin", 104857601}},
-                  LargeArgs{},
+                  LargeQuery{},
                   {},
                   2,
                   {{"other", 2}},
@@ -130,14 +132,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {"a.JPG", "b.png", "c.txt"}},
         LargeCase{"archive with several dots uses the last extension",
                   {{"backup.tar.gz", 30}},
-                  args_with(0, "", JsonObject{{"archives", strings({"gz"})}, {"tarballs", strings({"tar"})}}),
+                  args_with(0, "", in_key_order({{"archives", {"gz"}}, {"tarballs", {"tar"}}})),
                   {},
                   1,
                   {{"archives", 1}},
                   {"backup.tar.gz"}},
         LargeCase{"empty extension covers no dot and a trailing dot",
                   {{"README", 30}, {"draft.", 20}, {"x.txt", 10}},
-                  args_with(0, "", JsonObject{{"plain", strings({""})}}),
+                  args_with(0, "", in_key_order({{"plain", {""}}})),
                   {},
                   3,
                   {{"plain", 2}, {"other", 1}},
@@ -151,14 +153,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {"README"}},
         LargeCase{"a category named other shares its name with unmatched files",
                   {{"a.txt", 30}, {"b.bin", 20}, {"c.jpg", 10}},
-                  args_with(0, "", JsonObject{{"other", strings({"txt"})}, {"images", strings({"jpg"})}}, "other"),
+                  args_with(0, "", in_key_order({{"other", {"txt"}}, {"images", {"jpg"}}}), "other"),
                   {},
                   2,
                   {{"other", 2}, {"images", 1}},
                   {"a.txt", "b.bin"}},
         LargeCase{"two categories with one extension: the first by name wins",
                   {{"a.jpg", 30}},
-                  args_with(0, "", JsonObject{{"pictures", strings({"jpg"})}, {"images", strings({"jpg"})}}),
+                  args_with(0, "", in_key_order({{"pictures", {"jpg"}}, {"images", {"jpg"}}})),
                   {},
                   1,
                   {{"images", 1}},
@@ -172,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"a.jpg", "c.png"}},
         LargeCase{"a selected category with no file lists nothing",
                   {{"a.jpg", 30}},
-                  args_with(0, "", JsonObject{{"video", strings({"mp4"})}, {"images", strings({"jpg"})}}, "video"),
+                  args_with(0, "", in_key_order({{"video", {"mp4"}}, {"images", {"jpg"}}}), "video"),
                   {},
                   0,
                   {{"images", 1}},
@@ -218,57 +220,46 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-std::vector<EntryId> listed_ids(const JsonValue& reply) {
+std::vector<EntryId> listed_ids(const LargeItems& large) {
   std::vector<EntryId> ids;
-  for (const JsonValue& item : reply.as_object().find("items")->as_array()) {
-    ids.push_back(static_cast<EntryId>(item.as_object().find("id")->as_unsigned()));
-  }
+  for (const Item& item : large.items) ids.push_back(item.id);
   return ids;
 }
 
-TEST(LargeCommand, PagesOf100KeepEqualSizesInAscendingIdOrder) {
+TEST(LargeItems, PagesOf100KeepEqualSizesInAscendingIdOrder) {
   IndexedTree tree;
   // 230 files: one larger file first, then equal sizes in between and one smaller last.
   tree.dir.make_sparse_file("largest", 9000);
   for (int i = 0; i < 228; ++i) tree.dir.make_sparse_file("same-" + std::to_string(i), 5000);
   tree.dir.make_sparse_file("smallest", 1000);
   tree.index();
-  const Index& index = tree.engine.index;
+  const Index& index = tree.table;
   std::vector<EntryId> expected{tree.id_of("largest")};
   for (EntryId id = 0; id < index.count(); ++id) {
-    if (!index.entry(id).directory() && index.entry(id).size == 5000) expected.push_back(id);
+    if (!index.is_directory(id) && index.size(id) == 5000) expected.push_back(id);
   }
   expected.push_back(tree.id_of("smallest"));
   ASSERT_EQ(expected.size(), 230u);
 
   std::vector<EntryId> all;
   for (std::uint64_t offset : {0u, 100u, 200u}) {
-    LargeArgs args = args_with(0);
+    LargeQuery args = args_with(0);
     args.offset = offset;
-    auto reply = large_command(tree.engine, args);
-    ASSERT_TRUE(reply) << reply.error();
-    EXPECT_EQ(reply->as_object().find("count")->as_unsigned(), 230u);
-    const auto page = listed_ids(*reply);
+    const LargeItems large = list_large_items(tree.table, args);
+    EXPECT_EQ(large.count, 230u);
+    const auto page = listed_ids(large);
     EXPECT_EQ(page.size(), offset < 200 ? 100u : 30u);
     all.insert(all.end(), page.begin(), page.end());
   }
   EXPECT_EQ(all, expected);
 
   for (std::uint64_t offset : {230ull, 231ull, 18446744073709551615ull}) {
-    LargeArgs args = args_with(0);
+    LargeQuery args = args_with(0);
     args.offset = offset;
-    auto reply = large_command(tree.engine, args);
-    ASSERT_TRUE(reply) << reply.error();
-    EXPECT_EQ(reply->as_object().find("count")->as_unsigned(), 230u);
-    EXPECT_TRUE(listed_ids(*reply).empty()) << offset;
+    const LargeItems large = list_large_items(tree.table, args);
+    EXPECT_EQ(large.count, 230u);
+    EXPECT_TRUE(listed_ids(large).empty()) << offset;
   }
-}
-
-TEST(LargeCommand, BeforeAnyScanIsEmptyRatherThanAnError) {
-  Engine engine;
-  auto reply = large_command(engine, args_with(0, "x", kMedia, "images"));
-  ASSERT_TRUE(reply) << reply.error();
-  EXPECT_EQ(to_json(*reply), R"({"categories":{},"count":0,"items":[]})");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The hashing commands over an index made by the real scan rather than the test builder.
 #include <gtest/gtest.h>
 
-#include "hashing_test_support.h"
-#include "protocol/commands.h"
+#include <algorithm>
+
+#include "app/commands.h"
+#include "hashing/hashing_test_support.h"
 
 namespace qm {
 namespace {
@@ -11,13 +13,26 @@ using test::make_old;
 using test::pseudo_random_bytes;
 using test::TempDir;
 
+NoProgress g_quiet;
+
+// An engine that opens files through a recorder.
+struct RecordedEngine {
+  RecordedEngine() : engine(seams()) {}
+  Seams seams() {
+    Seams chosen;
+    chosen.files = &files;
+    return chosen;
+  }
+  test::RecordingOpener files;
+  Engine engine;
+};
+
 JsonValue scanned(Engine& engine, const std::string& root, const std::string& mode) {
-  ScanArgs args;
+  ScanRequest args;
   args.root = root;
   args.mode = mode;
   args.minimum = 1;
-  test::CapturedStdout quiet;  // any scan progress lines stay out of the test output
-  auto summary = scan_command(engine, args, 1);
+  auto summary = scan_command(engine, args, g_quiet);
   EXPECT_TRUE(summary.ok()) << summary.error();
   return summary.ok() ? std::move(summary).value() : JsonValue();
 }
@@ -37,25 +52,23 @@ TEST_P(AfterRealScan, DuplicatesFindsTheCopiesAndTheSecondSearchReadsNothing) {
   make_old(dir.write_file("one/different", pseudo_random_bytes(70000, 32)));
   make_old(dir.write_file("linked", content));
   ASSERT_EQ(::link((dir / "linked").c_str(), (dir / "link").c_str()), 0);
-  Engine engine;
+  RecordedEngine recorded;
+  Engine& engine = recorded.engine;
   scanned(engine, dir.path(), GetParam().mode);
 
-  test::OpenRecorder opens;
   JsonValue first, second;
   {
-    test::CapturedStdout events;
-    auto reply = duplicates_command(engine, 1024, 2);
+    auto reply = duplicates_command(engine, 1024, g_quiet);
     ASSERT_TRUE(reply.ok()) << reply.error();
     first = std::move(reply).value();
   }
-  EXPECT_EQ(opens.take().size(), 4u + 3u);
+  EXPECT_EQ(recorded.files.take().size(), 4u + 3u);
   {
-    test::CapturedStdout events;
-    auto reply = duplicates_command(engine, 1024, 3);
+    auto reply = duplicates_command(engine, 1024, g_quiet);
     ASSERT_TRUE(reply.ok()) << reply.error();
     second = std::move(reply).value();
   }
-  EXPECT_TRUE(opens.take().empty());
+  EXPECT_TRUE(recorded.files.take().empty());
 
   const auto& groups = second.as_object().find("groups")->as_array();
   ASSERT_EQ(groups.size(), 1u);
@@ -76,10 +89,10 @@ TEST(AfterRealScanWithNamesThatAreNotText, CopiesAreHashedThroughTheirRealNames)
   TempDir dir;
   const std::string content = pseudo_random_bytes(70000, 33);
   for (const char* path : {"odd\xff/copy", "plain/copy\xfe"}) make_old(dir.write_file(path, content));
-  Engine engine;
+  RecordedEngine recorded;
+  Engine& engine = recorded.engine;
   scanned(engine, dir.path(), "duplicates");
-  test::CapturedStdout events;
-  auto reply = duplicates_command(engine, 1024, 2);
+  auto reply = duplicates_command(engine, 1024, g_quiet);
   ASSERT_TRUE(reply.ok()) << reply.error();
   const auto& groups = reply->as_object().find("groups")->as_array();
   ASSERT_EQ(groups.size(), 1u);
@@ -91,6 +104,11 @@ TEST(AfterRealScanWithNamesThatAreNotText, CopiesAreHashedThroughTheirRealNames)
   const auto id = groups[0].as_object().find("files")->as_array()[0].as_object().find("id")->as_unsigned();
   auto hashed = hash_command(engine, id);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
+  // Both copies were opened by their real names, the bytes on disk.
+  std::vector<std::string> opened = recorded.files.take();
+  std::sort(opened.begin(), opened.end());
+  opened.erase(std::unique(opened.begin(), opened.end()), opened.end());
+  EXPECT_EQ(opened, (std::vector<std::string>{dir / "odd\xff/copy", dir / "plain/copy\xfe"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, AfterRealScan, ::testing::Values(ScanModeCase{"analysis"}, ScanModeCase{"duplicates"}),

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/commands.h"
+#include "app/commands.h"
 #include "protocol/json_writer.h"
 #include "support/temp_dir.h"
 
@@ -12,7 +12,7 @@ namespace qm {
 namespace {
 
 JsonValue scan(Engine& engine, const std::string& root) {
-  ScanArgs args;
+  ScanRequest args;
   args.root = root;
   auto summary = scan_command(engine, args, 1);
   EXPECT_TRUE(summary) << summary.error();
@@ -59,8 +59,8 @@ TEST(QueriesAfterARealScan, BrowseVerifyAndListTheScannedTree) {
   EXPECT_EQ(member(*videos_entry, "size").as_unsigned(), 209715199u);
 
   // "large" with its default minimum and a category table.
-  LargeArgs large;
-  large.categories = JsonObject{{"video", JsonValue(JsonArray{"mov", "mp4"})}, {"archives", JsonValue(JsonArray{"gz"})}};
+  LargeQuery large;
+  large.categories = {{"archives", {"gz"}}, {"video", {"mov", "mp4"}}};
   auto listed = large_command(engine, large);
   ASSERT_TRUE(listed) << listed.error();
   EXPECT_EQ(item_names(*listed), (std::vector<std::string>{"backup.tar.gz", "holiday.MOV"}));
@@ -104,7 +104,7 @@ TEST(QueriesAfterARealScan, ForgottenItemsDisappearFromEveryQuery) {
     ASSERT_FALSE(reply);
     EXPECT_EQ(reply.error(), "Item was removed");
   }
-  auto listed = large_command(engine, LargeArgs{});
+  auto listed = large_command(engine, LargeQuery{});
   ASSERT_TRUE(listed) << listed.error();
   EXPECT_EQ(to_json(*listed).find("drop.bin"), std::string::npos);
   EXPECT_EQ(member(*listed, "count").as_unsigned(), 1u);
