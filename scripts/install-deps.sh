@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev llvm
   libicu-dev librust-blake3-dev b3sum libfast-float-dev lld-14
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 strace util-linux procps
+  python3 strace util-linux procps hostname
 )
 # The protocol schema check of the C++ suites (tests/support/validate_protocol_log.py).
 packages+=(python3-jsonschema)

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/statvfs.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -196,9 +195,11 @@ System LinuxSystemInfoProvider::new_all() {
 void LinuxSystemInfoProvider::refresh_snapshot(System& system) { apply_reading(system, read_system()); }
 
 std::optional<std::string> LinuxSystemInfoProvider::host_name() {
-  utsname names{};
-  if (uname(&names) != 0) return std::nullopt;
-  return host_name_text(std::string_view(names.nodename, sizeof names.nodename));
+  // The kernel's node name (what uname reports), one line.
+  std::string name;
+  if (!read_file(paths_.proc + "/sys/kernel/hostname", name)) return std::nullopt;
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  return host_name_text(name);
 }
 
 std::optional<std::string> LinuxSystemInfoProvider::os_long_version() {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "fake_system_provider.h"
+#include "system/fake_system_provider.h"
 #include "protocol/json_writer.h"
 #include "system/system_commands.h"
 

@@ -1,4 +1,4 @@
-#include "system/proc_text.h"
+#include "system/proc_text_linux.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <functional>
 #include <limits>
 
-#include "fake_system_provider.h"
-#include "protocol/json_writer.h"
+#include "system/fake_system_provider.h"
 
 namespace qm {
 namespace {
@@ -38,149 +39,85 @@ TEST(SystemProcessRule, DecidesByIdThenByUserIds) {
   }
 }
 
-TEST(ProcessRecords, EqualMemoryKeepsTableOrderAfterTheLargest) {
-  ProcessTable table({make_process(30, 100), make_process(10, 100), make_process(20, 500), make_process(40, 100),
-                      make_process(50, 7)});
-  const auto records = ranked_process_records(table, 1000, 501);
-  std::vector<Pid> order;
-  for (const auto& record : records) order.push_back(record.pid);
-  EXPECT_EQ(order, (std::vector<Pid>{20, 10, 30, 40, 50}));
+// Processes with pids first, first + 1, ... and the memory memory_of(pid) gives.
+std::vector<Process> processes(Pid first, std::size_t count, const std::function<std::uint64_t(Pid)>& memory_of) {
+  std::vector<Process> out;
+  for (std::size_t i = 0; i < count; ++i) out.push_back(make_process(Pid(first + i), memory_of(Pid(first + i))));
+  return out;
 }
 
-TEST(ProcessRecords, RankingIsStableAcrossAWholeTable) {
-  // Enough records that an unstable sort would reorder equal ones.
-  std::vector<Process> processes;
-  for (Pid pid = 5; pid < 185; ++pid) processes.push_back(make_process(pid, (pid * 7919) % 3 * 1000));
-  const auto records = ranked_process_records(ProcessTable(std::move(processes)), 1 << 20, 501);
-  ASSERT_EQ(records.size(), 180u);
-  for (std::size_t i = 1; i < records.size(); ++i) {
-    const auto& before = records[i - 1];
-    const auto& after = records[i];
-    ASSERT_GE(before.memory_bytes, after.memory_bytes) << i;
-    if (before.memory_bytes == after.memory_bytes) {
-      EXPECT_LT(before.pid, after.pid) << i;
-    }
+// Pids from first up to last (inclusive), or down when last is smaller.
+std::vector<Pid> pid_run(Pid first, Pid last) {
+  std::vector<Pid> pids;
+  for (Pid pid = first;; pid = first < last ? pid + 1 : pid - 1) {
+    pids.push_back(pid);
+    if (pid == last) return pids;
   }
 }
 
-TEST(ProcessRecords, AreCutToTheTwoHundredLargest) {
-  struct CutCase {
-    std::size_t processes;
-    std::size_t expected;
-  };
-  for (const CutCase c : {CutCase{199, 199}, CutCase{200, 200}, CutCase{201, 200}}) {
-    std::vector<Process> processes;
-    // Memory grows with the pid, so the smallest process is the first in table order.
-    for (std::size_t i = 0; i < c.processes; ++i) processes.push_back(make_process(Pid(10 + i), 1000 + i));
-    const auto records = ranked_process_records(ProcessTable(std::move(processes)), 1 << 20, 501);
-    ASSERT_EQ(records.size(), c.expected) << c.processes << " processes";
-    EXPECT_EQ(records.front().pid, Pid(10 + c.processes - 1));
-    if (c.processes > 200) {
-      // The one dropped is the one with the least memory.
-      for (const auto& record : records) EXPECT_NE(record.pid, 10u);
-    } else {
-      EXPECT_EQ(records.back().pid, 10u);
-    }
+std::vector<Pid> joined(std::initializer_list<std::vector<Pid>> runs) {
+  std::vector<Pid> pids;
+  for (const auto& run : runs) pids.insert(pids.end(), run.begin(), run.end());
+  return pids;
+}
+
+// (pid * 7919) % 3 spreads memory 0, 1000 and 2000 over the pids without following their order.
+std::vector<Pid> pids_with(std::uint64_t memory, Pid first, Pid last) {
+  std::vector<Pid> pids;
+  for (Pid pid = first; pid <= last; ++pid) {
+    if ((pid * 7919) % 3 * 1000 == memory) pids.push_back(pid);
   }
+  return pids;
 }
 
-TEST(ProcessRecords, EqualMemoryBeyondTheCutDropsTheLastInTableOrder) {
-  std::vector<Process> processes;
-  for (Pid pid = 10; pid < 211; ++pid) processes.push_back(make_process(pid, 4096));
-  const auto records = ranked_process_records(ProcessTable(std::move(processes)), 1 << 20, 501);
-  ASSERT_EQ(records.size(), 200u);
-  EXPECT_EQ(records.front().pid, 10u);
-  EXPECT_EQ(records.back().pid, 209u);
-}
-
-struct WrittenRecordCase {
+struct RankingCase {
   const char* description;
-  Process process;
-  std::uint64_t total_memory;
-  std::optional<std::uint32_t> own_user;
-  const char* json;
+  std::vector<Process> table;  // in any order; the table sorts by pid
+  std::vector<Pid> expected;   // the records' pids, in ranking order
 };
 
-TEST(ProcessRecords, AreWrittenWithTheirSevenMembers) {
-  auto with = [](Process process, auto change) {
-    change(process);
-    return process;
-  };
-  const std::vector<WrittenRecordCase> cases = {
-      {"one byte of three: divided before it is scaled", make_process(7, 1), 3, 501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":0.0,"isSystem":false,"memoryBytes":1,)"
-       R"("memoryPercent":33.33333333333333,"name":"proc7","pid":7})"},
-      {"total memory 0 counts as 1", make_process(7, 5), 0, 501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":0.0,"isSystem":false,"memoryBytes":5,)"
-       R"("memoryPercent":500.0,"name":"proc7","pid":7})"},
-      {"float CPU figure widened without rounding",
-       with(make_process(7, 0), [](Process& p) { p.cpu_usage = 0.1f; }), 100, 501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":0.10000000149011612,"isSystem":false,"memoryBytes":0,)"
-       R"("memoryPercent":0.0,"name":"proc7","pid":7})"},
-      {"NaN CPU figure becomes null",
-       with(make_process(7, 0), [](Process& p) { p.cpu_usage = std::numeric_limits<float>::quiet_NaN(); }), 100,
-       501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":null,"isSystem":false,"memoryBytes":0,)"
-       R"("memoryPercent":0.0,"name":"proc7","pid":7})"},
-      {"infinite CPU figure becomes null",
-       with(make_process(7, 0), [](Process& p) { p.cpu_usage = std::numeric_limits<float>::infinity(); }), 100,
-       501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":null,"isSystem":false,"memoryBytes":0,)"
-       R"("memoryPercent":0.0,"name":"proc7","pid":7})"},
-      {"no executable path gives an empty command",
-       with(make_process(7, 0), [](Process& p) { p.path.reset(); }), 100, 501,
-       R"({"command":"","cpuPercent":0.0,"isSystem":false,"memoryBytes":0,)"
-       R"("memoryPercent":0.0,"name":"proc7","pid":7})"},
-      {"invalid UTF-8 replaced by U+FFFD per maximal subpart",
-       with(make_process(7, 0),
-            [](Process& p) {
-              p.name = "a\xE2\x82z\xFF";
-              p.path = "/bin/\xC3";
-            }),
-       100, 501,
-       "{\"command\":\"/bin/\xEF\xBF\xBD\",\"cpuPercent\":0.0,\"isSystem\":false,\"memoryBytes\":0,"
-       "\"memoryPercent\":0.0,\"name\":\"a\xEF\xBF\xBDz\xEF\xBF\xBD\",\"pid\":7}"},
-      {"another user's process is a system process", make_process(7, 0, 0), 100, 501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":0.0,"isSystem":true,"memoryBytes":0,)"
-       R"("memoryPercent":0.0,"name":"proc7","pid":7})"},
-      {"the largest memory figure stays exact", make_process(7, UINT64_MAX), UINT64_MAX, 501,
-       R"({"command":"/usr/bin/proc7","cpuPercent":0.0,"isSystem":false,"memoryBytes":18446744073709551615,)"
-       R"("memoryPercent":100.0,"name":"proc7","pid":7})"},
-  };
-  for (const auto& c : cases) {
-    const ProcessRecord record = make_process_record(c.process, c.total_memory, c.own_user);
-    EXPECT_EQ(to_json(process_record_json(record)), c.json) << c.description;
-  }
+void PrintTo(const RankingCase& c, std::ostream* out) { *out << c.description; }
+
+class Ranking : public ::testing::TestWithParam<RankingCase> {};
+
+TEST_P(Ranking, IsLargestMemoryFirstKeepingTableOrderAmongEqualsAndCutAtTwoHundred) {
+  const auto records = ranked_process_records(ProcessTable(GetParam().table), 1 << 20, 501);
+  std::vector<Pid> order;
+  for (const auto& record : records) order.push_back(record.pid);
+  EXPECT_EQ(order, GetParam().expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, Ranking,
+    ::testing::Values(
+        RankingCase{"equal memory keeps table order after the largest",
+                    {make_process(30, 100), make_process(10, 100), make_process(20, 500), make_process(40, 100),
+                     make_process(50, 7)},
+                    {20, 10, 30, 40, 50}},
+        // Enough records that an unstable sort would reorder equal ones.
+        RankingCase{"ranking is stable across a whole table",
+                    processes(5, 180, [](Pid pid) { return std::uint64_t{(pid * 7919) % 3 * 1000}; }),
+                    joined({pids_with(2000, 5, 184), pids_with(1000, 5, 184), pids_with(0, 5, 184)})},
+        // Memory grows with the pid, so the smallest process is the first in table order.
+        RankingCase{"199 processes are all kept", processes(10, 199, [](Pid pid) { return 990u + pid; }),
+                    pid_run(208, 10)},
+        RankingCase{"200 processes are all kept", processes(10, 200, [](Pid pid) { return 990u + pid; }),
+                    pid_run(209, 10)},
+        RankingCase{"of 201 processes the one with the least memory is dropped",
+                    processes(10, 201, [](Pid pid) { return 990u + pid; }), pid_run(210, 11)},
+        RankingCase{"equal memory beyond the cut drops the last in table order",
+                    processes(10, 201, [](Pid) { return 4096u; }), pid_run(10, 209)}),
+    [](const auto& param) {
+      std::string name = param.param.description;
+      for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
 
 TEST(ProcessRecords, MemoryPercentDividesBeforeScaling) {
   // 1/3*100 and 1*100/3 differ in the last digit; the quotient comes first.
   const ProcessRecord record = make_process_record(make_process(7, 1), 3, 501);
   EXPECT_EQ(record.memory_percent, 1.0 / 3.0 * 100.0);
   EXPECT_NE(record.memory_percent, 100.0 / 3.0);
-}
-
-TEST(ProcessLists, NamesCoverEveryProcessAndCommandsOnlyThoseWithAPath) {
-  Process no_path = make_process(20, 1);
-  no_path.path.reset();
-  Process duplicate = make_process(30, 1);
-  duplicate.name = "proc10";
-  duplicate.path = "/usr/bin/proc10";
-  Process bad_name = make_process(40, 1);
-  bad_name.name = "x\x80";
-  ProcessTable table({make_process(10, 1), no_path, duplicate, bad_name});
-
-  EXPECT_EQ(to_json(process_names_json(table)), "[\"proc10\",\"proc20\",\"proc10\",\"x\xEF\xBF\xBD\"]");
-  EXPECT_EQ(to_json(process_commands_json(table)),
-            R"(["/usr/bin/proc10","/usr/bin/proc10","/usr/bin/proc40"])");
-}
-
-TEST(ProcessLists, AreNotCutAtTwoHundred) {
-  std::vector<Process> processes;
-  for (Pid pid = 10; pid < 260; ++pid) processes.push_back(make_process(pid, pid));
-  ProcessTable table(std::move(processes));
-  EXPECT_EQ(process_names_json(table).size(), 250u);
-  EXPECT_EQ(process_commands_json(table).size(), 250u);
 }
 
 }  // namespace

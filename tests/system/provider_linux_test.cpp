@@ -4,11 +4,11 @@
 #include <signal.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
-#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <climits>
 #include <fstream>
 
@@ -230,15 +230,38 @@ TEST(LinuxProviderOnThisMachine, FindsThisProcessWithItsFacts) {
   EXPECT_GT(system.cpu_ticks.size(), 0u);
 }
 
-TEST(LinuxProviderOnThisMachine, HostNameIsTheKernelsNodeName) {
-  utsname names{};
-  ASSERT_EQ(uname(&names), 0);
-  LinuxSystemInfoProvider provider;
-  if (names.nodename[0] == '\0') {
-    EXPECT_EQ(provider.host_name(), std::nullopt);
-  } else {
-    EXPECT_EQ(provider.host_name(), std::optional<std::string>(names.nodename));
+TEST(LinuxProvider, HostNameIsTheKernelsNodeNameWhenItIsText) {
+  struct Case {
+    const char* description;
+    std::optional<std::string> file;  // the contents of proc/sys/kernel/hostname; nullopt: no such file
+    std::optional<std::string> expected;
+  };
+  for (const Case& c : {Case{"a name and its line feed", "studio-mac\n", "studio-mac"},
+                        Case{"a name without a line feed", "box", "box"},
+                        Case{"only the last line feed goes", "odd\n\n", "odd\n"},
+                        Case{"an empty name is none", "\n", std::nullopt},
+                        Case{"a name that is not UTF-8 is none", "caf\xE9\n", std::nullopt},
+                        Case{"no file is none", std::nullopt, std::nullopt}}) {
+    TempDir dir;
+    dir.make_dir("proc/sys/kernel");
+    if (c.file) dir.write_file("proc/sys/kernel/hostname", *c.file);
+    LinuxSystemPaths paths;
+    paths.proc = dir / "proc";
+    LinuxSystemInfoProvider provider(paths);
+    EXPECT_EQ(provider.host_name(), c.expected) << c.description;
   }
+}
+
+TEST(LinuxProviderOnThisMachine, HostNameIsWhatTheHostnameProgramPrints) {
+  FILE* pipe = ::popen("hostname", "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[256] = {};
+  const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+  ::pclose(pipe);
+  ASSERT_TRUE(got);
+  std::string expected(line);
+  if (!expected.empty() && expected.back() == '\n') expected.pop_back();
+  EXPECT_EQ(LinuxSystemInfoProvider().host_name(), std::optional<std::string>(expected));
 }
 
 TEST(LinuxProviderOnThisMachine, AnUnreapedChildIsNotInTheTable) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_system_provider.h"
+#include "system/fake_system_provider.h"
 
 namespace qm {
 namespace {

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "fake_system_provider.h"
-#include "protocol/json_writer.h"
-#include "system/system_commands.h"
+#include "system/fake_system_provider.h"
+#include "system/terminate_process.h"
 
 namespace qm {
 namespace {
@@ -34,7 +33,7 @@ struct RefusalCase {
   std::size_t signals;
 };
 
-TEST(TerminateCommand, RefusesInTheOrderOfItsChecks) {
+TEST(TerminateProcess, RefusesInTheOrderOfItsChecks) {
   auto without = [](std::vector<Process> processes, Pid pid) {
     std::erase_if(processes, [pid](const Process& p) { return p.pid == pid; });
     return processes;
@@ -73,7 +72,7 @@ TEST(TerminateCommand, RefusesInTheOrderOfItsChecks) {
     FakeSystemProvider provider;
     provider.states = {make_system(c.processes)};
     provider.signal_outcome = c.outcome;
-    const CommandResult result = terminate_command(provider, c.target, false);
+    const Result<bool> result = terminate_process(provider, c.target, false);
     ASSERT_FALSE(result.ok()) << c.description;
     EXPECT_EQ(result.error(), c.error) << c.description;
     EXPECT_EQ(provider.signals.size(), c.signals) << c.description;
@@ -81,13 +80,12 @@ TEST(TerminateCommand, RefusesInTheOrderOfItsChecks) {
   }
 }
 
-TEST(TerminateCommand, SendsTerminateOrKillAndConfirmsAfterOnePause) {
+TEST(TerminateProcess, SendsTerminateOrKillAndConfirmsAfterOnePause) {
   for (const bool force : {false, true}) {
     FakeSystemProvider provider;
     provider.states = {make_system(family()), make_system(without_target())};
-    const CommandResult result = terminate_command(provider, 300, force);
+    const Result<bool> result = terminate_process(provider, 300, force);
     ASSERT_TRUE(result.ok()) << force;
-    EXPECT_EQ(to_json(*result), R"({"ok":true})");
     EXPECT_EQ(provider.calls, (std::vector<std::string>{"new_all", force ? "kill 9" : "kill 15", "pause 120ms",
                                                         "new_all"}));
     ASSERT_EQ(provider.signals.size(), 1u);
@@ -102,7 +100,7 @@ struct ConfirmationCase {
   std::size_t snapshots;
 };
 
-TEST(TerminateCommand, ConfirmsTheExitWithinThirtyChecks) {
+TEST(TerminateProcess, ConfirmsTheExitWithinThirtyChecks) {
   auto repeated = [](std::size_t still_running, std::vector<Process> then) {
     std::vector<System> states(1 + still_running, make_system(family()));
     states.push_back(make_system(std::move(then)));
@@ -120,7 +118,7 @@ TEST(TerminateCommand, ConfirmsTheExitWithinThirtyChecks) {
   for (const auto& c : cases) {
     FakeSystemProvider provider;
     provider.states = c.states;
-    const CommandResult result = terminate_command(provider, 300, false);
+    const Result<bool> result = terminate_process(provider, 300, false);
     EXPECT_EQ(result.ok(), c.ok) << c.description;
     if (!c.ok) {
       EXPECT_EQ(result.error(), kStillRunningError) << c.description;
@@ -132,13 +130,13 @@ TEST(TerminateCommand, ConfirmsTheExitWithinThirtyChecks) {
   }
 }
 
-TEST(TerminateCommand, AncestorWalkEndsOnAParentLoop) {
+TEST(TerminateProcess, AncestorWalkEndsOnAParentLoop) {
   // A table read while processes came and went can show a loop; the walk must end.
   std::vector<Process> processes = {make_process(100, 1, 501, 200), make_process(200, 1, 501, 100),
                                     make_process(300, 1, 501, 1)};
   FakeSystemProvider provider;
   provider.states = {make_system(processes), make_system({processes[0], processes[1]})};
-  const CommandResult result = terminate_command(provider, 300, false);
+  const Result<bool> result = terminate_process(provider, 300, false);
   ASSERT_TRUE(result.ok()) << result.error();
   EXPECT_EQ(provider.signals.size(), 1u);
 }

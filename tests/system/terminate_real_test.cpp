@@ -8,11 +8,16 @@
 
 #include <fstream>
 
-#include "protocol/json_writer.h"
-#include "system/system_commands.h"
+#include "system/terminate_process.h"
 
 namespace qm {
 namespace {
+
+// terminate_process with this machine's provider.
+Result<bool> terminate(Pid pid, bool force) {
+  auto provider = make_platform_system_info_provider();
+  return terminate_process(*provider, pid, force);
+}
 
 struct ChildOptions {
   bool ignore_terminate = false;
@@ -74,9 +79,8 @@ class SleepingChild {
 TEST(TerminateOnThisMachine, EndsAChildWithTerminateAndConfirmsItsExit) {
   SleepingChild child({});
   ASSERT_TRUE(child.started());
-  const CommandResult result = terminate_command(child.pid(), false);
+  const Result<bool> result = terminate(child.pid(), false);
   ASSERT_TRUE(result.ok()) << result.error();
-  EXPECT_EQ(to_json(*result), R"({"ok":true})");
   EXPECT_EQ(child.reap(), SIGTERM);
 }
 
@@ -84,14 +88,14 @@ TEST(TerminateOnThisMachine, ReportsAChildThatIgnoresTerminateAndEndsItWithForce
   SleepingChild child({.ignore_terminate = true});
   ASSERT_TRUE(child.started());
   const auto started = std::chrono::steady_clock::now();
-  const CommandResult first = terminate_command(child.pid(), false);
+  const Result<bool> first = terminate(child.pid(), false);
   const auto elapsed = std::chrono::steady_clock::now() - started;
   ASSERT_FALSE(first.ok());
   EXPECT_EQ(first.error(), kStillRunningError);
   EXPECT_GE(elapsed, std::chrono::milliseconds(30 * 120));
   EXPECT_TRUE(child.running());
 
-  const CommandResult forced = terminate_command(child.pid(), true);
+  const Result<bool> forced = terminate(child.pid(), true);
   ASSERT_TRUE(forced.ok()) << forced.error();
   EXPECT_EQ(child.reap(), SIGKILL);
 }
@@ -100,7 +104,7 @@ TEST(TerminateOnThisMachine, ProtectsAnotherUsersProcessEvenWithForce) {
   SleepingChild child({.as_nobody = true});
   ASSERT_TRUE(child.started());
   for (const bool force : {false, true}) {
-    const CommandResult result = terminate_command(child.pid(), force);
+    const Result<bool> result = terminate(child.pid(), force);
     ASSERT_FALSE(result.ok()) << force;
     EXPECT_EQ(result.error(), kProtectedProcessError) << force;
   }
@@ -109,7 +113,7 @@ TEST(TerminateOnThisMachine, ProtectsAnotherUsersProcessEvenWithForce) {
 
 TEST(TerminateOnThisMachine, ProtectsItsOwnProcess) {
   for (const bool force : {false, true}) {
-    const CommandResult result = terminate_command(static_cast<Pid>(getpid()), force);
+    const Result<bool> result = terminate(static_cast<Pid>(getpid()), force);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), kProtectedAncestorError);
   }
@@ -120,7 +124,7 @@ TEST(TerminateOnThisMachine, AnIdNoProcessCanHaveHasExited) {
   std::ifstream pid_max_file("/proc/sys/kernel/pid_max");
   std::uint64_t pid_max = 0;
   ASSERT_TRUE(pid_max_file >> pid_max);
-  const CommandResult result = terminate_command(static_cast<Pid>(pid_max), false);
+  const Result<bool> result = terminate(static_cast<Pid>(pid_max), false);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), kProcessExitedError);
 }
@@ -131,7 +135,7 @@ TEST(TerminateOnThisMachine, AChildThatExitedButWasNotReapedHasExited) {
   if (child == 0) _exit(0);
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
-  const CommandResult result = terminate_command(static_cast<Pid>(child), false);
+  const Result<bool> result = terminate(static_cast<Pid>(child), false);
   waitpid(child, nullptr, 0);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), kProcessExitedError);
