@@ -1,7 +1,6 @@
 #include "app/dispatcher.h"
 
 #include "app/command_args.h"
-#include "app/json_progress_sink.h"
 #include "protocol/args.h"
 
 namespace qm {
@@ -39,14 +38,13 @@ CommandName command_by_name(std::string_view name) {
   return CommandName::Unknown;
 }
 
-CommandResult dispatch_command(Engine& engine, const Request& request) {
+CommandResult dispatch_command(Engine& engine, const Request& request, ProgressSink& progress) {
   const JsonValue& args = request.args;
   const std::uint64_t id = read_entry_id(args);
   switch (command_by_name(request.command)) {
     case CommandName::Scan: {
       Result<ScanRequest> scan = read_scan_args(args);
       if (!scan) return std::move(scan).take_error();
-      JsonProgressSink progress(request.request);
       return scan_command(engine, *scan, progress);
     }
     case CommandName::Hash: return hash_command(engine, id);
@@ -70,10 +68,7 @@ CommandResult dispatch_command(Engine& engine, const Request& request) {
       if (!terminate) return std::move(terminate).take_error();
       return terminate_command(*engine.seams.system_provider(), terminate->pid, terminate->force);
     }
-    case CommandName::Duplicates: {
-      JsonProgressSink progress(request.request);
-      return duplicates_command(engine, unsigned_arg(args, "minimum", 1024), progress);
-    }
+    case CommandName::Duplicates: return duplicates_command(engine, unsigned_arg(args, "minimum", 1024), progress);
     case CommandName::Unknown: break;
   }
   return CommandError{kUnknownCommandError};

@@ -29,6 +29,7 @@ CommandName command_by_name(std::string_view name);
 // Routes one request to its command with its arguments read and defaulted;
 // returns the command's result or CommandError unchanged, or "Unknown command",
 // "Missing root", "Missing paths", "Missing PID" from the dispatcher itself.
-CommandResult dispatch_command(Engine& engine, const Request& request);
+// "scan" and "duplicates" report their progress to progress.
+CommandResult dispatch_command(Engine& engine, const Request& request, ProgressSink& progress);
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 
 #include "common/utf8.h"
 #include "app/dispatcher.h"
+#include "app/json_progress_sink.h"
 #include "protocol/json_writer.h"
 #include "protocol/line_reader.h"
 #include "protocol/reply_envelope.h"
@@ -19,8 +20,10 @@ namespace {
 
 // A command that throws (running out of memory, say) fails alone; the engine keeps serving.
 CommandResult dispatch_guarded(Engine& engine, const Request& request) {
+  // Progress of this request goes out as event lines before its reply.
+  JsonProgressSink progress(request.request);
   try {
-    return dispatch_command(engine, request);
+    return dispatch_command(engine, request, progress);
   } catch (const std::bad_alloc&) {
     return CommandError{"Out of memory"};
   } catch (const std::exception& error) {

@@ -1,22 +1,18 @@
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "protocol/json_writer.h"
-#include "protocol/request.h"
+#include "app/app_test_support.h"
+#include "app/command_args.h"
+#include "protocol/args.h"
 
 namespace qm {
 namespace {
 
-// The args value of a request line's "args" text.
-JsonValue args_of(const std::string& json) {
-  auto decoded = decode_request(R"({"request":1,"command":"x","args":)" + json + "}");
-  if (!std::holds_alternative<Request>(decoded)) throw std::runtime_error("bad test args: " + json);
-  return std::get<Request>(decoded).args;
-}
+using test::args_of;
 
 struct NameCase {
   std::string name;
@@ -56,7 +52,8 @@ TEST_P(DispatcherRefusals, AnswerWithTheirOwnText) {
   request.request = 9;
   request.command = GetParam().command;
   request.args = args_of(GetParam().args);
-  const CommandResult result = dispatch_command(engine, request);
+  NoProgress quiet;
+  const CommandResult result = dispatch_command(engine, request, quiet);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), GetParam().error);
 }
@@ -96,30 +93,12 @@ INSTANTIATE_TEST_SUITE_P(Table, EntryIds,
                                            IdCase{R"({"id":18446744073709551615})", 18446744073709551615u},
                                            IdCase{R"({"id":1,"id":4})", 4}));
 
-TEST(ArgumentKinds, AnArgumentOfAnotherKindCountsAsAbsent) {
-  const JsonValue args = args_of(R"({"n":3,"neg":-3,"f":3.0,"s":"3","b":true,"a":[1],"o":{"k":1},"z":null})");
-  EXPECT_EQ(unsigned_arg(args, "n", 9), 3u);
-  for (const char* key : {"neg", "f", "s", "b", "a", "o", "z", "missing"}) EXPECT_EQ(unsigned_arg(args, key, 9), 9u) << key;
-  EXPECT_EQ(string_arg(args, "s", "d"), "3");
-  for (const char* key : {"n", "b", "a", "o", "z"}) EXPECT_EQ(string_arg(args, key, "d"), "d") << key;
-  EXPECT_TRUE(bool_arg(args, "b", false));
-  for (const char* key : {"n", "s", "a", "z"}) EXPECT_TRUE(bool_arg(args, key, true)) << key;
-  ASSERT_NE(array_arg(args, "a"), nullptr);
-  EXPECT_EQ(array_arg(args, "a")->size(), 1u);
-  for (const char* key : {"n", "s", "o", "z"}) EXPECT_EQ(array_arg(args, key), nullptr) << key;
-  ASSERT_NE(object_arg(args, "o"), nullptr);
-  for (const char* key : {"n", "s", "a", "z"}) EXPECT_EQ(object_arg(args, key), nullptr) << key;
-  // Args that are not an object behave as an empty object.
-  EXPECT_TRUE(arg_value(args_of("[1,2]"), "0").is_null());
-  EXPECT_TRUE(arg_value(args_of(R"("id")"), "id").is_null());
-}
-
 struct ScanCase {
   std::string args;
   std::string expected;  // root|mode|minimum|hidden|paths|names
 };
 
-std::string describe(const ScanArgs& scan) {
+std::string describe(const ScanRequest& scan) {
   std::string out = scan.root + "|" + scan.mode + "|" + std::to_string(scan.minimum) + "|" +
                     (scan.include_hidden ? "hidden" : "-") + "|";
   for (const auto& path : scan.exclude_paths) out += path + ",";
@@ -131,7 +110,7 @@ std::string describe(const ScanArgs& scan) {
 class ScanArguments : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(ScanArguments, AreReadWithTheirDefaults) {
-  const Result<ScanArgs> scan = read_scan_args(args_of(GetParam().args));
+  const Result<ScanRequest> scan = read_scan_args(args_of(GetParam().args));
   ASSERT_TRUE(scan.ok()) << scan.error();
   EXPECT_EQ(describe(*scan), GetParam().expected);
 }
@@ -151,29 +130,47 @@ INSTANTIATE_TEST_SUITE_P(
                  "|analysis|204800|-|/a,/b,|.git,node_modules,"},
         ScanCase{R"({"root":"/r","excludePaths":"/a","excludeNames":{"n":".git"}})", "/r|analysis|204800|-||"}));
 
+// The categories as "name:ext,ext;" in the order the command gets them.
+std::string describe(const std::vector<Category>& categories) {
+  std::string out;
+  for (const Category& category : categories) {
+    out += category.name + ":";
+    for (const std::string& extension : category.extensions) out += extension + ",";
+    out += ";";
+  }
+  return out;
+}
+
 TEST(LargeArguments, AreReadWithTheirDefaults) {
-  const LargeArgs defaults = read_large_args(args_of("null"));
+  const LargeQuery defaults = read_large_args(args_of("null"));
   EXPECT_EQ(defaults.minimum, 104857600u);
   EXPECT_EQ(defaults.search, "");
   EXPECT_EQ(defaults.category, "all");
   EXPECT_TRUE(defaults.categories.empty());
   EXPECT_EQ(defaults.offset, 0u);
 
-  const LargeArgs given = read_large_args(args_of(
+  const LargeQuery given = read_large_args(args_of(
       R"({"minimum":0,"search":"Foo","category":"video","categories":{"video":["mp4"]},"offset":100})"));
   EXPECT_EQ(given.minimum, 0u);
   EXPECT_EQ(given.search, "Foo");
   EXPECT_EQ(given.category, "video");
-  EXPECT_EQ(to_json(given.categories), R"({"video":["mp4"]})");
+  EXPECT_EQ(describe(given.categories), "video:mp4,;");
   EXPECT_EQ(given.offset, 100u);
 
-  const LargeArgs wrong = read_large_args(
+  const LargeQuery wrong = read_large_args(
       args_of(R"({"minimum":-1,"search":5,"category":null,"categories":[1],"offset":-1})"));
   EXPECT_EQ(wrong.minimum, 104857600u);
   EXPECT_EQ(wrong.search, "");
   EXPECT_EQ(wrong.category, "all");
   EXPECT_TRUE(wrong.categories.empty());
   EXPECT_EQ(wrong.offset, 0u);
+}
+
+TEST(LargeArguments, CategoriesAreTheArrayMembersInKeyByteOrderWithTheirStringElements) {
+  const LargeQuery read = read_large_args(args_of(
+      R"({"categories":{"photos":["jpg"],"Pictures":["jpg","png"],"images":["jpg",1,null,["gif"]],)"
+      R"("notes":"txt","empty":[],"other":{"a":"b"}}})"));
+  EXPECT_EQ(describe(read.categories), "Pictures:jpg,png,;empty:;images:jpg,;photos:jpg,;");
 }
 
 TEST(TerminateArguments, UseTheLow32BitsOfThePidAndForceOnlyWhenTrue) {

@@ -3,9 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/json_writer.h"
-#include "scan_test_support.h"
-#include "support/temp_dir.h"
+#include "app/app_test_support.h"
 
 namespace qm {
 namespace {
@@ -29,6 +27,7 @@ class MeasureCommand : public ::testing::Test {
   std::uint64_t allocated(const char* relative) const { return allocated_on_disk(tree_ / relative); }
 
   TempDir tree_;
+  Engine engine_;
 };
 
 TEST_F(MeasureCommand, MeasuresEachElementInRequestOrder) {
@@ -53,7 +52,7 @@ TEST_F(MeasureCommand, MeasuresEachElementInRequestOrder) {
   ASSERT_GT(allocated("file.txt"), 0u);
   JsonArray paths;
   for (const Case& c : cases) paths.push_back(c.element);
-  const CommandResult result = measure_command(paths);
+  const CommandResult result = measure_command(engine_, paths);
   ASSERT_TRUE(result.ok());
   ASSERT_TRUE(result->is_array());
   const JsonArray& items = result->as_array();
@@ -69,7 +68,7 @@ TEST_F(MeasureCommand, MeasuresEachElementInRequestOrder) {
 }
 
 TEST_F(MeasureCommand, AnEmptyListGivesAnEmptyArray) {
-  const CommandResult result = measure_command(JsonArray{});
+  const CommandResult result = measure_command(engine_, JsonArray{});
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(to_json(*result), "[]");
 }
@@ -78,7 +77,7 @@ TEST_F(MeasureCommand, ReachesAsFarAsADeepTreeGoes) {
   std::string relative = "deep";
   for (int level = 0; level < 60; ++level) relative += "/level" + std::to_string(level);
   tree_.write_file(relative + "/bottom", std::string(4097, 'z'));
-  const CommandResult result = measure_command(JsonArray{JsonValue(tree_ / "deep")});
+  const CommandResult result = measure_command(engine_, JsonArray{JsonValue(tree_ / "deep")});
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(number(result->as_array()[0], "size"), allocated_on_disk(tree_ / (relative + "/bottom")));
   EXPECT_EQ(number(result->as_array()[0], "errors"), 0u);

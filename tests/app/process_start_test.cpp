@@ -1,4 +1,5 @@
 // Start-up of the real binary with unusual standard descriptors and limits.
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
@@ -11,6 +12,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "support/engine_process.h"
 
 extern char** environ;
 
@@ -79,6 +82,22 @@ TEST(ProcessStart, AServedRunEndsWithStatusZeroAndOneReplyPerLine) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output,
             "{\"error\":\"Unknown command\",\"request\":1}\n{\"error\":\"Unknown command\",\"request\":2}\n");
+}
+
+// The parallel work runs on one worker per online processor, at least 2 and at
+// most 4, started before the first request is served.
+TEST(ProcessStart, TheEngineServesWithTwoToFourWorkersForThisMachine) {
+  test::EngineProcess engine;
+  ASSERT_EQ(engine.request(R"({"request":1,"command":"summary"})").rfind(R"({"request":1,"result":)", 0), 0u);
+  std::size_t threads = 0;
+  DIR* tasks = ::opendir(("/proc/" + std::to_string(engine.pid()) + "/task").c_str());
+  ASSERT_NE(tasks, nullptr);
+  while (const dirent* task = ::readdir(tasks)) threads += task->d_name[0] != '.';
+  ::closedir(tasks);
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  const std::size_t workers = online <= 2 ? 2 : online >= 4 ? 4 : static_cast<std::size_t>(online);
+  EXPECT_EQ(threads, 1 + workers) << "the main thread and the workers";
+  EXPECT_EQ(engine.finish(), 0);
 }
 
 TEST(ProcessStart, WhenWorkerThreadsCannotStartTheEngineExitsNonZeroWithoutServing) {

@@ -14,7 +14,8 @@ namespace {
 JsonValue scan(Engine& engine, const std::string& root) {
   ScanRequest args;
   args.root = root;
-  auto summary = scan_command(engine, args, 1);
+  NoProgress quiet;
+  auto summary = scan_command(engine, args, quiet);
   EXPECT_TRUE(summary) << summary.error();
   return summary ? std::move(summary).value() : JsonValue();
 }

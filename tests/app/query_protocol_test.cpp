@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "protocol/dispatcher.h"
+#include "app/app_test_support.h"
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
 #include "support/engine_process.h"
@@ -15,17 +15,12 @@
 namespace qm {
 namespace {
 
+using test::json_text;
+using test::run;
+
 using test::TempDir;
 
-std::string json_text(const std::string& text) { return to_json(JsonValue(text)); }
 
-// Decodes and dispatches one request line; the reply as "ok:<json>" or "error:<text>".
-std::string run(Engine& engine, const std::string& line) {
-  auto decoded = decode_request(line);
-  if (!std::holds_alternative<Request>(decoded)) return "undecodable: " + line;
-  const CommandResult result = dispatch_command(engine, std::get<Request>(decoded));
-  return result.ok() ? "ok:" + to_json(*result) : "error:" + result.error();
-}
 
 std::string request(const std::string& command, const std::string& args) {
   return R"({"request":5,"command":")" + command + R"(","args":)" + args + "}";
@@ -46,13 +41,6 @@ struct ScannedTree {
   }
 };
 
-TEST(QueriesThroughTheDispatcher, BeforeAnyScanEntryAndChildrenAreUnknownAndLargeIsEmpty) {
-  Engine engine;
-  EXPECT_EQ(run(engine, request("entry", "{}")), "error:Unknown index entry");
-  EXPECT_EQ(run(engine, request("children", R"({"id":3})")), "error:Unknown index entry");
-  EXPECT_EQ(run(engine, request("large", R"({"minimum":0})")), R"(ok:{"categories":{},"count":0,"items":[]})");
-}
-
 TEST(QueriesThroughTheDispatcher, AMissingOrMalformedIdAddressesTheRoot) {
   ScannedTree tree;
   const std::string root_entry = run(tree.engine, request("entry", R"({"id":0})"));
@@ -71,21 +59,6 @@ TEST(QueriesThroughTheDispatcher, AMissingOrMalformedIdAddressesTheRoot) {
   EXPECT_EQ(run(tree.engine, request("children", R"({"offset":4})")),
             "ok:{\"items\":[],\"parent\":" + root_entry.substr(3) + "}");
   EXPECT_EQ(run(tree.engine, request("entry", R"({"id":99})")), "error:Unknown index entry");
-}
-
-TEST(QueriesThroughTheDispatcher, LargeArgumentsOfTheWrongKindTakeTheirDefaults) {
-  ScannedTree tree;
-  const std::string defaults = run(tree.engine, request("large", "{}"));
-  ASSERT_EQ(defaults.rfind("ok:", 0), 0u) << defaults;
-  // Only the file of exactly 100 MiB passes the default minimum.
-  EXPECT_NE(defaults.find(R"("categories":{"other":1},"count":1,"items":[{)"), std::string::npos) << defaults;
-  EXPECT_NE(defaults.find(R"("name":"exact.bin")"), std::string::npos) << defaults;
-
-  for (const std::string args :
-       {"null", "[1]", R"({"minimum":-1})", R"({"minimum":"0"})", R"({"minimum":1.5})", R"({"search":5})",
-        R"({"category":["other"]})", R"({"categories":[["bin"]]})", R"({"offset":-1})", R"({"offset":"1"})"}) {
-    EXPECT_EQ(run(tree.engine, request("large", args)), defaults) << args;
-  }
 }
 
 TEST(QueriesThroughTheDispatcher, LargeReadsMinimumSearchCategoryTableAndOffset) {

@@ -8,15 +8,18 @@
 #include <variant>
 #include <vector>
 
-#include "protocol/dispatcher.h"
+#include "app/app_test_support.h"
+#include "fs/fs_test_support.h"
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
-#include "scan_test_support.h"
 #include "support/engine_process.h"
 #include "support/temp_dir.h"
 
 namespace qm {
 namespace {
+
+using test::json_text;
+using test::run;
 
 using test::EngineProcess;
 using test::member;
@@ -24,7 +27,6 @@ using test::number;
 using test::TempDir;
 
 // JSON text of a path, for building request lines.
-std::string json_text(const std::string& text) { return to_json(JsonValue(text)); }
 
 // A word for /bin/sh in single quotes.
 std::string shell_word(const std::string& text) {
@@ -33,13 +35,6 @@ std::string shell_word(const std::string& text) {
   return word + "'";
 }
 
-// Decodes and dispatches one request line; the reply as "ok:<json>" or "error:<text>".
-std::string run(Engine& engine, const std::string& line) {
-  auto decoded = decode_request(line);
-  if (!std::holds_alternative<Request>(decoded)) return "undecodable: " + line;
-  const CommandResult result = dispatch_command(engine, std::get<Request>(decoded));
-  return result.ok() ? "ok:" + to_json(*result) : "error:" + result.error();
-}
 
 // Parses one JSON text by carrying it as the args of a request.
 JsonValue parse_json(const std::string& text) {
@@ -47,42 +42,6 @@ JsonValue parse_json(const std::string& text) {
   EXPECT_TRUE(std::holds_alternative<Request>(decoded)) << text;
   if (!std::holds_alternative<Request>(decoded)) return {};
   return std::get<Request>(decoded).args;
-}
-
-TEST(IndexCommandsThroughTheDispatcher, ArgumentsOfTheWrongKindActAsAbsent) {
-  TempDir tree;
-  tree.make_sparse_file("below", 204799);
-  tree.make_sparse_file("at", 204800);
-  tree.make_sparse_file("big", 10485760);
-  const std::string root = json_text(tree.path());
-  struct Case {
-    std::string args;
-    std::string expected;  // "ok:" + retained count, or "error:" + text
-  };
-  const std::vector<Case> cases{
-      {R"({"root":5})", "error:Missing root"},
-      {R"({})", "error:Missing root"},
-      {R"({"root":)" + root + R"(,"mode":"sizes","minimum":-5})", "ok:3"},  // root, at, big
-      {R"({"root":)" + root + R"(,"mode":"sizes","minimum":3.5})", "ok:3"},
-      {R"({"root":)" + root + R"(,"mode":"sizes","minimum":"1"})", "ok:3"},
-      {R"({"root":)" + root + R"(,"mode":"sizes","minimum":1})", "ok:4"},
-      {R"({"root":)" + root + R"(,"mode":"large","minimum":1})", "ok:2"},  // only the 10 MiB file
-      {R"({"root":)" + root + R"(,"mode":5})", "ok:4"},                    // "analysis"
-      {R"({"root":)" + root + R"(,"excludePaths":[5,null,)" + json_text(tree / "big") + R"(],"excludeNames":[1,"at"]})",
-       "ok:2"},
-      {R"({"root":)" + root + R"(,"excludePaths":"x","excludeNames":{}})", "ok:4"},
-  };
-  for (const Case& c : cases) {
-    Engine engine;
-    const std::string reply = run(engine, R"({"request":3,"command":"scan","args":)" + c.args + "}");
-    if (c.expected.rfind("error:", 0) == 0) {
-      EXPECT_EQ(reply, c.expected) << c.args;
-      EXPECT_EQ(engine.index.generation, 0u) << c.args;
-      continue;
-    }
-    ASSERT_EQ(reply.rfind("ok:", 0), 0u) << c.args << " -> " << reply;
-    EXPECT_EQ("ok:" + std::to_string(number(parse_json(reply.substr(3)), "retained")), c.expected) << c.args;
-  }
 }
 
 TEST(IndexCommandsThroughTheDispatcher, ForgetAndMeasureNeedAnArrayOfPaths) {
@@ -195,6 +154,26 @@ std::vector<std::string> run_unprivileged(const TempDir& scratch, const std::vec
   }
   ::pclose(pipe);
   return output;
+}
+
+// A file whose full path is longer than PATH_MAX: the fast reader admits it,
+// the portable reader cannot stat it. The switch is read when the engine starts.
+TEST(IndexCommandsInTheEngine, TheStandardReaddirSwitchSelectsThePortableReaderForTheWholeRun) {
+  TempDir tree;
+  const test::LongPathTree long_path(tree);
+  struct Case {
+    std::vector<std::string> env;
+    std::uint64_t skipped;
+  };
+  for (const Case& c : {Case{{}, 0}, Case{{"QUILLMARSH_STANDARD_READDIR="}, 1}, Case{{"QUILLMARSH_STANDARD_READDIR=0"}, 1}}) {
+    EngineProcess engine(c.env);
+    for (int round = 0; round < 2; ++round) {
+      const JsonValue reply = test::args_of(
+          engine.request(R"({"request":1,"command":"scan","args":{"root":)" + json_text(long_path.directory()) + "}}"));
+      EXPECT_EQ(number(member(reply, "result"), "skipped"), c.skipped) << (c.env.empty() ? "unset" : c.env[0]);
+    }
+    EXPECT_EQ(engine.finish(), 0);
+  }
 }
 
 TEST(IndexCommandsInTheEngine, AnUnreadableDirectoryIsCountedAndTheRestIsScanned) {

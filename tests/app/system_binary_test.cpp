@@ -6,7 +6,9 @@
 
 #include "protocol/request.h"
 #include "support/engine_process.h"
-#include "system/system_commands.h"
+#include "app/commands.h"
+#include "system/system_report.h"
+#include "system/terminate_process.h"
 
 namespace qm {
 namespace {

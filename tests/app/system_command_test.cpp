@@ -7,7 +7,9 @@
 
 #include "system/fake_system_provider.h"
 #include "protocol/json_writer.h"
-#include "system/system_commands.h"
+#include "app/commands.h"
+#include "system/system_report.h"
+#include "system/terminate_process.h"
 
 namespace qm {
 namespace {
@@ -37,10 +39,18 @@ FakeSystemProvider provider_with_final(System final_state) {
   return provider;
 }
 
-TEST(SystemCommand, SamplesTwiceAroundTheFixedPauseThenListsVolumes) {
-  FakeSystemProvider provider = provider_with_final(make_system({make_process(100, 3)}));
-  ASSERT_TRUE(system_command(provider).ok());
-  EXPECT_EQ(provider.calls, (std::vector<std::string>{"new_all", "refresh", "pause 220ms", "refresh", "volumes"}));
+TEST(SystemCommand, CpuFiguresAreRatesOverTheFixedSamplingInterval) {
+  System final_state = make_system({make_process(100, 3)});
+  final_state.cpu_usage = 37.5f;
+  final_state.processes.find(100)->cpu_usage = 12.5f;
+  FakeSystemProvider provider = provider_with_final(std::move(final_state));
+  const CommandResult result = system_command(provider);
+  ASSERT_TRUE(result.ok());
+  // The figures are those of the last refresh, taken 220 ms after the one before it.
+  ASSERT_EQ(provider.refreshed.size(), 2u);
+  EXPECT_EQ(provider.refreshed[1] - provider.refreshed[0], std::chrono::milliseconds(220));
+  EXPECT_EQ(member(*result, "cpu"), JsonValue(37.5));
+  EXPECT_EQ(member(member(*result, "processes").as_array()[0], "cpuPercent"), JsonValue(12.5));
 }
 
 TEST(SystemCommand, AnswersWithTheNineMembersFromTheFinalState) {
@@ -130,7 +140,7 @@ TEST(SystemCommand, KeepsTheTwoHundredLargestButNamesEveryProcess) {
 
 TEST(SystemCommandOnThisMachine, TakesAtLeastThePauseAndAnswersWithMembersOfTheRightTypes) {
   const auto started = std::chrono::steady_clock::now();
-  const CommandResult result = system_command();
+  const CommandResult result = system_command(*make_platform_system_info_provider());
   const auto elapsed = std::chrono::steady_clock::now() - started;
   ASSERT_TRUE(result.ok());
   EXPECT_GE(elapsed, std::chrono::milliseconds(220));
@@ -173,7 +183,7 @@ TEST(SystemCommandOnThisMachine, TakesAtLeastThePauseAndAnswersWithMembersOfTheR
   if (names.size() < 200) {
     EXPECT_TRUE(own_record_seen);
   }
-  EXPECT_NE(std::find(names.begin(), names.end(), JsonValue("system_tests")), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), JsonValue("app_tests")), names.end());
   for (const JsonValue& disk : member(reply, "disks").as_array()) {
     EXPECT_TRUE(member(disk, "mount").is_string());
     EXPECT_TRUE(member(disk, "free").is_unsigned());

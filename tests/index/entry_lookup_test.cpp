@@ -132,15 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
                                         "Unknown index entry"}),
     description_name<LookupFailureCase>);
 
-TEST(LookupEntry, FailsAsUnknownBeforeAnyScan) {
-  Index index;
-  for (std::uint64_t id : {0u, 1u}) {
-    auto found = lookup_entry(index, id);
-    ASSERT_FALSE(found);
-    EXPECT_EQ(found.error(), "Unknown index entry");
-  }
-}
-
 std::vector<std::string> names_of(const std::vector<Item>& page) {
   std::vector<std::string> names;
   for (const auto& m : page) names.push_back(m.name);

@@ -44,14 +44,20 @@ class FakeSystemProvider : public SystemInfoProvider {
   std::vector<std::string> calls;  // "new_all", "refresh", "pause 220ms", "volumes", "kill 15"...
   std::vector<std::pair<Pid, Signal>> signals;
   std::size_t new_all_count = 0;
+  std::chrono::nanoseconds clock{0};               // moved on by pause() only
+  std::vector<std::chrono::nanoseconds> refreshed;  // the clock at each refresh
+  std::vector<std::chrono::nanoseconds> snapshots;  // the clock at each new_all
+  std::vector<std::chrono::nanoseconds> signalled;  // the clock at each kill_with
 
   System new_all() override {
     calls.push_back("new_all");
     ++new_all_count;
+    snapshots.push_back(clock);
     return next_state();
   }
   void refresh_snapshot(System& system) override {
     calls.push_back("refresh");
+    refreshed.push_back(clock);
     system = next_state();
   }
   std::optional<std::string> host_name() override { return host; }
@@ -64,10 +70,12 @@ class FakeSystemProvider : public SystemInfoProvider {
   SignalOutcome kill_with(const Process& process, Signal signal) override {
     calls.push_back(signal == Signal::Kill ? "kill 9" : "kill 15");
     signals.emplace_back(process.pid, signal);
+    signalled.push_back(clock);
     return signal_outcome;
   }
   void pause(std::chrono::nanoseconds duration) override {
     calls.push_back("pause " + std::to_string(duration.count() / 1'000'000) + "ms");
+    clock += duration;
   }
 
  private:

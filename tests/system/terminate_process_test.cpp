@@ -80,16 +80,18 @@ TEST(TerminateProcess, RefusesInTheOrderOfItsChecks) {
   }
 }
 
-TEST(TerminateProcess, SendsTerminateOrKillAndConfirmsAfterOnePause) {
+TEST(TerminateProcess, SendsTheAskedSignalOnceAndSeesTheExitInASnapshotTakenAPauseLater) {
   for (const bool force : {false, true}) {
     FakeSystemProvider provider;
     provider.states = {make_system(family()), make_system(without_target())};
     const Result<bool> result = terminate_process(provider, 300, force);
     ASSERT_TRUE(result.ok()) << force;
-    EXPECT_EQ(provider.calls, (std::vector<std::string>{"new_all", force ? "kill 9" : "kill 15", "pause 120ms",
-                                                        "new_all"}));
     ASSERT_EQ(provider.signals.size(), 1u);
-    EXPECT_EQ(provider.signals[0].first, 300u);
+    EXPECT_EQ(provider.signals[0], (std::pair<Pid, Signal>{300, force ? Signal::Kill : Signal::Terminate}));
+    // Checked before the signal, then confirmed by a fresh snapshot 120 ms after it.
+    ASSERT_EQ(provider.snapshots.size(), 2u);
+    EXPECT_LE(provider.snapshots[0], provider.signalled[0]);
+    EXPECT_EQ(provider.snapshots[1] - provider.signalled[0], std::chrono::milliseconds(120));
   }
 }
 
