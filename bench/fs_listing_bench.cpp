@@ -3,10 +3,9 @@
 // of a large tree is the unit, and bench/fs_listing_vs_walk.sh compares it
 // with the floor program, round by round.
 //
-// usage: fs_listing_bench [-m fast|portable|metadata] [-r ROUNDS] DIR
-//   fast      list_directory_compact with the fast reader (default)
-//   portable  list_directory_compact with QUILLMARSH_STANDARD_READDIR set
-//   metadata  list_directory (full EntryMetadata records) with the fast reader
+// usage: fs_listing_bench [-m fast|portable] [-r ROUNDS] DIR
+//   fast      list_directory with the fast reader (default)
+//   portable  list_directory with the portable reader (QUILLMARSH_STANDARD_READDIR)
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/dir_listing.h"
+#include "fs/directory_reader.h"
 
 namespace {
 
@@ -29,53 +28,36 @@ struct Totals {
   std::uint64_t bytes = 0;
 };
 
-template <class List>
-Totals walk(const std::string& root, List&& list) {
+Totals walk(const std::string& root, const qm::DirectoryReader& reader) {
   Totals totals;
+  qm::RawPart raw;
   std::vector<std::string> level{root};
   std::vector<std::string> next;
   while (!level.empty()) {
     next.clear();
-    for (const std::string& dir : level) list(dir, totals, next);
+    for (const std::string& dir : level) {
+      const qm::CompactListing listing = qm::list_directory(reader, dir, raw);
+      totals.errors += listing.errors;
+      totals.skipped += listing.skipped;
+      for (std::size_t at = 0; at < listing.entries.size(); ++at) {
+        const qm::EntryMetadata& m = listing.entries[at].metadata;
+        totals.allocated += m.allocated;
+        if (m.directory) {
+          ++totals.directories;
+          next.push_back(qm::join_path(dir, listing.os_name(at)));
+        } else {
+          ++totals.files;
+          totals.bytes += m.size;
+        }
+      }
+    }
     level.swap(next);
   }
   return totals;
 }
 
-void list_compact(const std::string& dir, Totals& totals, std::vector<std::string>& next) {
-  const qm::CompactListing listing = qm::list_directory_compact(dir);
-  totals.errors += listing.errors;
-  totals.skipped += listing.skipped;
-  for (const qm::ListedEntry& e : listing.entries) {
-    totals.allocated += e.allocated;
-    if (e.directory) {
-      ++totals.directories;
-      next.push_back(qm::join_path(dir, listing.name(e)));
-    } else {
-      ++totals.files;
-      totals.bytes += e.size;
-    }
-  }
-}
-
-void list_metadata(const std::string& dir, Totals& totals, std::vector<std::string>& next) {
-  const qm::DirListing listing = qm::list_directory(dir, 0);
-  totals.errors += listing.errors;
-  totals.skipped += listing.skipped;
-  for (const qm::EntryMetadata& m : listing.entries) {
-    totals.allocated += m.allocated;
-    if (m.directory) {
-      ++totals.directories;
-      next.push_back(m.path);
-    } else {
-      ++totals.files;
-      totals.bytes += m.size;
-    }
-  }
-}
-
 void usage() {
-  std::fprintf(stderr, "usage: fs_listing_bench [-m fast|portable|metadata] [-r ROUNDS] DIR\n");
+  std::fprintf(stderr, "usage: fs_listing_bench [-m fast|portable] [-r ROUNDS] DIR\n");
   std::exit(2);
 }
 
@@ -95,17 +77,13 @@ int main(int argc, char** argv) {
     }
   }
   if (optind != argc - 1 || rounds < 1) usage();
-  if (mode != "fast" && mode != "portable" && mode != "metadata") usage();
+  if (mode != "fast" && mode != "portable") usage();
   const std::string root = argv[optind];
 
-  if (mode == "portable") {
-    ::setenv("QUILLMARSH_STANDARD_READDIR", "1", 1);
-  } else {
-    ::unsetenv("QUILLMARSH_STANDARD_READDIR");
-  }
+  const qm::DirectoryReader& reader = qm::directory_reader_for(mode == "portable");
   for (int round = 0; round < rounds; ++round) {
     const auto start = std::chrono::steady_clock::now();
-    const Totals t = mode == "metadata" ? walk(root, list_metadata) : walk(root, list_compact);
+    const Totals t = walk(root, reader);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "mode=%s seconds=%.3f entries=%llu dirs=%llu files=%llu skipped=%llu errors=%llu allocated=%llu "

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Single-threaded tree listing, side by side with the floor program:
-#   fast      fs_listing_bench -m fast      (list_directory_compact, fast reader)
-#   portable  fs_listing_bench -m portable  (list_directory_compact, portable reader)
+#   fast      fs_listing_bench -m fast      (list_directory, fast reader)
+#   portable  fs_listing_bench -m portable  (list_directory, portable reader)
 #   walk      limits/walk -t 1              (getdents64 + fstatat, openat relative to the parent)
 # One warm-up run of each (warm page and dentry caches), then ROUNDS rounds in
 # a rotated order so noise on a shared machine falls on all alike; prints the

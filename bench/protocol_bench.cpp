@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "index/engine.h"
-#include "protocol/dispatcher.h"
+#include "app/dispatcher.h"
+#include "app/engine.h"
 #include "protocol/json_writer.h"
 #include "protocol/reply_envelope.h"
 #include "protocol/request.h"
@@ -111,12 +111,13 @@ BENCHMARK(BM_RenderDouble);
 // Everything the loop does for an unknown command except the read and write calls.
 void BM_ServeUnknownCommandLine(benchmark::State& state) {
   Engine engine;
+  NoProgress progress;
   const std::string line = R"({"request":123456,"command":"nope","args":{"id":5}})";
   std::string reply;
   for (auto _ : state) {
     auto decoded = decode_request(line);
     const Request& request = std::get<Request>(decoded);
-    const CommandResult outcome = dispatch_command(engine, request);
+    const CommandResult outcome = dispatch_command(engine, request, progress);
     reply.clear();
     render_error_reply(request.request, outcome.error(), reply);
     benchmark::DoNotOptimize(reply.data());

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <string>
 
-#include "index/engine.h"
-#include "protocol/commands.h"
-#include "query/entry_lookup.h"
+#include "app/commands.h"
+#include "app/engine.h"
+#include "index/entry_lookup.h"
 
 namespace qm {
 namespace {
@@ -69,27 +69,21 @@ std::uint64_t file_size(std::uint64_t random) {
 void add_file(Index& index, EntryId parent, std::uint32_t n, std::uint64_t& state) {
   const std::uint64_t random = next_random(state);
   const std::string name = file_name(n, random);
-  NewEntry entry;
-  entry.name = name;
+  EntryMetadata entry;
   entry.size = file_size(random);
   entry.allocated = entry.size;
   entry.modified = 1'700'000'000'000'000'000ull + n;
-  entry.device = 16777220;
-  entry.inode = 1000 + n;
+  entry.file = {16777220, 1000 + std::uint64_t{n}};
   entry.links = 1;
-  entry.parent = parent;
-  index.add(entry);
+  index.add(parent, name, entry);
 }
 
 EntryId add_directory(Index& index, EntryId parent, const std::string& name, std::uint64_t inode) {
-  NewEntry entry;
-  entry.name = name;
-  entry.device = 16777220;
-  entry.inode = inode;
+  EntryMetadata entry;
+  entry.file = {16777220, inode};
   entry.links = 2;
-  entry.parent = parent;
   entry.directory = true;
-  return index.add(entry);
+  return index.add(parent, name, entry);
 }
 
 Synthetic& synthetic() {
@@ -123,17 +117,13 @@ Synthetic& synthetic() {
   return *built;
 }
 
-JsonObject categories_table() {
-  auto list = [](std::initializer_list<const char*> items) {
-    JsonArray array;
-    for (const char* item : items) array.emplace_back(item);
-    return JsonValue(std::move(array));
-  };
-  return JsonObject{{"images", list({"jpg", "jpeg", "png", "gif", "heic", "tiff"})},
-                    {"video", list({"mov", "mp4", "mkv", "avi"})},
-                    {"audio", list({"mp3", "aac", "flac", "wav"})},
-                    {"documents", list({"pdf", "doc", "docx", "txt", "pages"})},
-                    {"archives", list({"zip", "gz", "tar", "dmg", "7z"})}};
+// In key order, as a request's "categories" arrive.
+std::vector<Category> categories_table() {
+  return {{"archives", {"zip", "gz", "tar", "dmg", "7z"}},
+          {"audio", {"mp3", "aac", "flac", "wav"}},
+          {"documents", {"pdf", "doc", "docx", "txt", "pages"}},
+          {"images", {"jpg", "jpeg", "png", "gif", "heic", "tiff"}},
+          {"video", {"mov", "mp4", "mkv", "avi"}}};
 }
 
 void report_per_million(benchmark::State& state) {
@@ -145,7 +135,7 @@ void report_per_million(benchmark::State& state) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void run_large(benchmark::State& state, const LargeArgs& args) {
+void run_large(benchmark::State& state, const LargeQuery& args) {
   Synthetic& s = synthetic();
   std::uint64_t count = 0;
   for (auto _ : state) {
@@ -158,14 +148,14 @@ void run_large(benchmark::State& state, const LargeArgs& args) {
 }
 
 void BM_LargeDefaultMinimum(benchmark::State& state) {
-  LargeArgs args;
+  LargeQuery args;
   args.categories = categories_table();
   run_large(state, args);
 }
 
 void BM_LargeSearchEveryFile(benchmark::State& state) {
   // Minimum 0, so every file name goes through the case-insensitive search.
-  LargeArgs args;
+  LargeQuery args;
   args.minimum = 0;
   args.search = "REPORT";
   args.categories = categories_table();
@@ -173,7 +163,7 @@ void BM_LargeSearchEveryFile(benchmark::State& state) {
 }
 
 void BM_LargeSearchNonAscii(benchmark::State& state) {
-  LargeArgs args;
+  LargeQuery args;
   args.minimum = 0;
   args.search = "übersicht_12";
   args.categories = categories_table();

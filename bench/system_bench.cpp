@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "system/provider_linux.h"
-#include "system/system_commands.h"
+#include "app/commands.h"
 
 namespace {
 

@@ -7,7 +7,14 @@
 # src/fs/x.cpp, "common/utf8.h" resolves (fs links common) while
 # "index/index.h" finds no file and the build stops there.
 #
+# A relative include ("../index/index.h") would get around the roots, so every
+# build first checks that there is none (cmake/CheckIncludes.cmake).
+#
 # Platform code lives in *_linux.cpp / *_macos.cpp; only this platform's files are built.
+add_custom_target(qm_include_check ALL
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${CMAKE_CURRENT_LIST_DIR}/CheckIncludes.cmake
+  COMMENT "Checking that includes name their layer")
+
 function(qm_layer name)
   cmake_parse_arguments(LAYER "" "" "LINKS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
@@ -25,4 +32,5 @@ function(qm_layer name)
   target_include_directories(qm_${name} PUBLIC ${root})
   target_compile_options(qm_${name} PRIVATE ${QM_WARNINGS})
   target_link_libraries(qm_${name} PUBLIC ${LAYER_LINKS})
+  add_dependencies(qm_${name} qm_include_check)
 endfunction()
