@@ -1,6 +1,23 @@
 #include "fs/directory_reader.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <string>
+
+#include "fs/descriptor_reader.h"
+
 namespace qm {
+
+int open_directory_descriptor(int at, std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return -1;
+  const std::string c_path(path);
+  int fd;
+  do {
+    fd = ::openat(at, c_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
 
 const DirectoryReader& directory_reader_for(bool standard_readdir) {
   return standard_readdir ? portable_directory_reader() : fast_directory_reader();

@@ -9,9 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
-#include "fs/directory_reader.h"
+#include "fs/descriptor_reader.h"
 #include "fs/stat_record.h"
 
 namespace qm {
@@ -48,10 +47,8 @@ std::size_t count_records(const char* buffer, long filled) {
 
 class GetdentsDirectory final : public OpenDirectory {
  public:
-  GetdentsDirectory() = default;
-  ~GetdentsDirectory() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  GetdentsDirectory(int fd, int, std::string_view) : fd_(fd) {}
+  ~GetdentsDirectory() override { ::close(fd_); }
   GetdentsDirectory(const GetdentsDirectory&) = delete;
   GetdentsDirectory& operator=(const GetdentsDirectory&) = delete;
 
@@ -66,12 +63,7 @@ class GetdentsDirectory final : public OpenDirectory {
     return true;
   }
 
-  bool open(int at, const char* path) {
-    do {
-      fd_ = ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    return fd_ >= 0;
-  }
+  bool ok() const { return true; }
 
   void decode_part(RawPart& raw, CompactListing& out) const override {
     const char* buffer = reinterpret_cast<const char*>(raw.bytes.get());
@@ -102,23 +94,13 @@ class GetdentsDirectory final : public OpenDirectory {
   }
 
  private:
-  int fd_ = -1;
-};
-
-class GetdentsReader final : public DirectoryReader {
- public:
-  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const override {
-    if (path.find('\0') != std::string_view::npos) return nullptr;
-    auto directory = std::make_unique<GetdentsDirectory>();  // owns the descriptor from here
-    if (!directory->open(at, std::string(path).c_str())) return nullptr;
-    return directory;
-  }
+  int fd_;
 };
 
 }  // namespace
 
 const DirectoryReader& fast_directory_reader() {
-  static const GetdentsReader reader;
+  static const DescriptorReader<GetdentsDirectory> reader;
   return reader;
 }
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "fs/directory_reader.h"
+#include "fs/descriptor_reader.h"
 #include "fs/stat_record.h"
 
 namespace qm {
@@ -20,8 +20,10 @@ constexpr std::size_t kNameRoom = sizeof(dirent::d_name) + 1;
 
 class StreamDirectory final : public OpenDirectory {
  public:
-  StreamDirectory(int at, std::string_view path) : at_(at), prefix_(path) {
+  StreamDirectory(int fd, int at, std::string_view path) : at_(at), prefix_(path) {
     if (prefix_.empty() || prefix_.back() != '/') prefix_.push_back('/');
+    dir_ = ::fdopendir(fd);  // the last step: the descriptor is this object's from here
+    if (!dir_) ::close(fd);
   }
   ~StreamDirectory() override {
     if (dir_) ::closedir(dir_);
@@ -29,16 +31,7 @@ class StreamDirectory final : public OpenDirectory {
   StreamDirectory(const StreamDirectory&) = delete;
   StreamDirectory& operator=(const StreamDirectory&) = delete;
 
-  bool open(std::string_view path) {
-    int fd;
-    do {
-      fd = ::openat(at_, std::string(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
-    dir_ = ::fdopendir(fd);
-    if (!dir_) ::close(fd);
-    return dir_ != nullptr;
-  }
+  bool ok() const { return dir_ != nullptr; }
 
   // A part holds names, each with its NUL, back to back.
   bool read_part(RawPart& raw) override {
@@ -88,20 +81,10 @@ class StreamDirectory final : public OpenDirectory {
   bool ended_ = false;
 };
 
-class StreamReader final : public DirectoryReader {
- public:
-  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const override {
-    if (path.find('\0') != std::string_view::npos) return nullptr;
-    auto directory = std::make_unique<StreamDirectory>(at, path);
-    if (!directory->open(path)) return nullptr;
-    return directory;
-  }
-};
-
 }  // namespace
 
 const DirectoryReader& portable_directory_reader() {
-  static const StreamReader reader;
+  static const DescriptorReader<StreamDirectory> reader;
   return reader;
 }
 
