@@ -8,9 +8,6 @@
 namespace qm {
 namespace {
 
-constexpr std::uint64_t kScanMinimum = 204800;
-constexpr std::uint64_t kLargeMinimum = 104857600;
-
 std::vector<std::string> string_elements(const JsonValue& array) {
   std::vector<std::string> out;
   for (const JsonValue& element : array.as_array()) {
@@ -43,7 +40,7 @@ Result<ScanRequest> read_scan_args(const JsonValue& args) {
 
 LargeQuery read_large_args(const JsonValue& args) {
   LargeQuery large;
-  large.minimum = unsigned_arg(args, "minimum", kLargeMinimum);
+  large.minimum = unsigned_arg(args, "minimum", kLargeItemsMinimum);
   large.search = string_arg(args, "search", "");
   large.category = string_arg(args, "category", "all");
   if (const JsonObject* categories = object_arg(args, "categories")) {

@@ -1,6 +1,7 @@
 #include "app/dispatcher.h"
 
 #include "app/command_args.h"
+#include "hashing/find_duplicates.h"
 #include "protocol/args.h"
 
 namespace qm {
@@ -68,7 +69,7 @@ CommandResult dispatch_command(Engine& engine, const Request& request, ProgressS
       if (!terminate) return std::move(terminate).take_error();
       return terminate_command(*engine.seams.system_provider(), terminate->pid, terminate->force);
     }
-    case CommandName::Duplicates: return duplicates_command(engine, unsigned_arg(args, "minimum", 1024), progress);
+    case CommandName::Duplicates: return duplicates_command(engine, unsigned_arg(args, "minimum", kDuplicatesMinimum), progress);
     case CommandName::Unknown: break;
   }
   return CommandError{kUnknownCommandError};

@@ -6,7 +6,7 @@
 
 namespace qm {
 
-void JsonProgressSink::indexing(const IndexingProgress& progress) {
+JsonValue indexing_event(std::uint64_t request_id, const IndexingProgress& progress) {
   JsonObject event;
   event.insert("elapsedMs", progress.elapsed_ms);
   event.insert("entries", progress.entries);
@@ -14,20 +14,24 @@ void JsonProgressSink::indexing(const IndexingProgress& progress) {
   event.insert("event", "progress");
   event.insert("path", std::string(progress.path));
   event.insert("phase", "indexing");
-  event.insert("request", request_id_);
+  event.insert("request", request_id);
   event.insert("skipped", progress.skipped);
-  write_json_line(event);
+  return event;
 }
 
-void JsonProgressSink::stage(const StageProgress& progress) {
+JsonValue stage_event(std::uint64_t request_id, const StageProgress& progress) {
   JsonObject event;
   event.insert("elapsedMs", progress.elapsed_ms);
   event.insert("entries", progress.entries);
   event.insert("event", "progress");
   event.insert("phase", progress.phase);
-  event.insert("request", request_id_);
+  event.insert("request", request_id);
   event.insert("total", progress.total);
-  write_json_line(event);
+  return event;
 }
+
+void JsonProgressSink::indexing(const IndexingProgress& progress) { write_json_line(indexing_event(request_id_, progress)); }
+
+void JsonProgressSink::stage(const StageProgress& progress) { write_json_line(stage_event(request_id_, progress)); }
 
 }  // namespace qm

@@ -2,8 +2,15 @@
 #include <cstdint>
 
 #include "common/progress_sink.h"
+#include "protocol/json_value.h"
 
 namespace qm {
+
+// The event lines' values: {"elapsedMs","entries","errors","event","path",
+// "phase":"indexing","request","skipped"} and {"elapsedMs","entries","event",
+// "phase","request","total"}.
+JsonValue indexing_event(std::uint64_t request_id, const IndexingProgress& progress);
+JsonValue stage_event(std::uint64_t request_id, const StageProgress& progress);
 
 // Writes each report as a progress event line on standard output, for the
 // request it belongs to: phase "indexing" for the scan, the stage's phase

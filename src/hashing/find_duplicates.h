@@ -11,6 +11,9 @@
 
 namespace qm {
 
+// The minimum size of a candidate when the request gives none.
+inline constexpr std::uint64_t kDuplicatesMinimum = 1024;
+
 struct DuplicateReport {
   std::vector<DuplicateGroup> groups;  // most reclaimable first
   std::uint64_t elapsed_ms = 0;

@@ -19,12 +19,14 @@ inline constexpr const char* kIndexFullError = "Index exceeds addressable memory
 inline constexpr const char* kChooseDirectoryError = "Choose a directory";
 
 // Mode "large" keeps the files of at least this size, whatever the minimum.
-inline constexpr std::uint64_t kLargeFileSize = 10485760;
+inline constexpr std::uint64_t kLargeFileSize = 10485760;  // 10 MiB
+// The minimum of the other modes when the request gives none.
+inline constexpr std::uint64_t kScanMinimum = 204800;
 
 struct ScanRequest {
   std::string root;
   std::string mode = "analysis";
-  std::uint64_t minimum = 204800;
+  std::uint64_t minimum = kScanMinimum;
   bool include_hidden = false;
   std::vector<std::string> exclude_paths;  // as given (the scan canonicalises them)
   std::vector<std::string> exclude_names;

@@ -13,9 +13,10 @@
 namespace qm {
 
 inline constexpr std::size_t kLargePageSize = 100;
+inline constexpr std::uint64_t kLargeItemsMinimum = 104857600;  // 100 MiB
 
 struct LargeQuery {
-  std::uint64_t minimum = 104857600;
+  std::uint64_t minimum = kLargeItemsMinimum;
   std::string search;
   std::string category = "all";  // "all", or the one category to list
   std::vector<Category> categories;

@@ -112,7 +112,9 @@ TEST(HashStage, ReportsAtMostOncePerSpacingWhileItRuns) {
     for (std::size_t i = 1; i + 1 < reports.size(); ++i) {
       EXPECT_GE(reports[i].elapsed_ms - reports[i - 1].elapsed_ms, 120u) << "step " << step.count() << " report " << i;
     }
-    if (step.count() == 0) EXPECT_EQ(reports.size(), 2u) << "time stood still: only the start and the end";
+    if (step.count() == 0) {
+      EXPECT_EQ(reports.size(), 2u) << "time stood still: only the start and the end";
+    }
   }
 }
 
