@@ -1,5 +1,6 @@
 #include "common/thread_pool.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <memory>
@@ -56,6 +57,12 @@ void ThreadPool::for_each_index(std::size_t count, const std::function<void(std:
 
 void ThreadPool::worker_loop() {
   t_inside_worker = true;
+  // Named so that a look at the process (ps, a debugger) tells the workers apart.
+#if defined(__APPLE__)
+  pthread_setname_np(kWorkerThreadName);
+#else
+  pthread_setname_np(pthread_self(), kWorkerThreadName);
+#endif
   std::unique_lock lock(mutex_);
   ++running_;
   work_done_.notify_all();

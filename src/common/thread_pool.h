@@ -12,6 +12,9 @@
 
 namespace qm {
 
+// The name every worker thread carries.
+inline constexpr const char* kWorkerThreadName = "qm-worker";
+
 // A fixed set of worker threads that runs parallel maps. The calling thread is
 // not a worker: it hands the work over and waits until every item is done.
 class ThreadPool {

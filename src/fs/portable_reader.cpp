@@ -36,6 +36,7 @@ class StreamDirectory final : public OpenDirectory {
   // A part holds names, each with its NUL, back to back.
   bool read_part(RawPart& raw) override {
     raw.filled = 0;
+    if (failed_) return false;
     if (ended_) return true;
     char* out = reinterpret_cast<char*>(raw.bytes.get());
     std::size_t used = 0;
@@ -43,7 +44,11 @@ class StreamDirectory final : public OpenDirectory {
       errno = 0;
       const dirent* item = ::readdir(dir_);
       if (!item) {
-        if (errno != 0) return false;
+        // A failed read ends the directory; the names read before it still count.
+        if (errno != 0) {
+          failed_ = true;
+          if (used == 0) return false;
+        }
         ended_ = true;
         break;
       }
@@ -79,6 +84,7 @@ class StreamDirectory final : public OpenDirectory {
   std::string prefix_;  // the directory path and "/"
   DIR* dir_ = nullptr;
   bool ended_ = false;
+  bool failed_ = false;  // the stream reported a read error: the next read reports it
 };
 
 }  // namespace
