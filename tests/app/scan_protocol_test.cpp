@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/app_test_support.h"
-#include "fs/fs_test_support.h"
+#include "support/long_path_tree.h"
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
 #include "support/engine_process.h"

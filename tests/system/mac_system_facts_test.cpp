@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "protocol/json_writer.h"
+#include "system/disks_text.h"
 #include "system/host_name.h"
 
 namespace qm {
@@ -69,7 +69,7 @@ std::string disks_json(const std::vector<MountRow>& table) {
     if (row.values) properties = mac_volume_properties(*row.values);
     mounts.push_back(MountedVolume{row.f_mntonname, properties});
   }
-  return to_json(volume_records_json(select_volumes(mounts)));
+  return test::disks_text(select_volumes(mounts));
 }
 
 TEST(MacVolumes, SelectFromTheMountTableAsTheDesktopShowsThem) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "system/disks_text.h"
 #include "system/file_system_kinds.h"
 
 namespace qm {
@@ -30,21 +31,10 @@ VolumeProperties changed(const VolumeProperties& base, const std::function<void(
   return properties;
 }
 
-// The selection in the reply's layout (mount points as their bytes).
-std::string rendered(const std::vector<Disk>& disks) {
-  std::string text = "[";
-  for (const Disk& disk : disks) {
-    if (text.size() > 1) text += ",";
-    text += "{\"free\":" + std::to_string(disk.available_capacity) + ",\"mount\":\"" + disk.mount_point +
-            "\",\"total\":" + std::to_string(disk.total_capacity) + "}";
-  }
-  return text + "]";
-}
-
 struct SelectionCase {
   const char* description;
   std::vector<MountedVolume> mounts;
-  std::string expected;  // rendered selection
+  std::string expected;  // the selection as disks_text writes it
 };
 
 TEST(VolumeSelection, FollowsTheSkipAndMergeRules) {
@@ -101,7 +91,7 @@ TEST(VolumeSelection, FollowsTheSkipAndMergeRules) {
        {mount("/mnt/\xFF", plain)}, "[{\"free\":400,\"mount\":\"/mnt/\xFF\",\"total\":1000}]"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(rendered(select_volumes(c.mounts)), c.expected) << c.description;
+    EXPECT_EQ(test::disks_text(select_volumes(c.mounts)), c.expected) << c.description;
   }
 }
 
