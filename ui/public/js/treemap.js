@@ -77,6 +77,8 @@ export class TreemapView {
     // Keyboard users keep their place: the new selection takes over the focus.
     const hadFocus = this.box.contains(document.activeElement);
     const { width, height } = this.box.getBoundingClientRect();
+    // A hidden view has no size; the resize observer draws it when it shows.
+    if (width === 0 || height === 0) return;
     this.tiles = layoutPage(this.page.parent, this.page.items, width, height);
     this.box.replaceChildren(...this.tiles.map((tile) => this.tileNode(tile)));
     const first = this.tiles.find((tile) => tile.entry?.id === selectId) ?? this.tiles[0];
