@@ -10,21 +10,11 @@
 
 #include "common/unique_fd.h"
 #include "fs/bulk_reply_parser.h"
+#include "fs/directory_cursor.h"
 #include "fs/directory_reader.h"
 
 namespace qm {
 namespace {
-
-// Opens a directory for reading, retrying while interrupted. A path that is
-// not a directory fails, a symbolic link is not followed, and a directory
-// swapped for a FIFO fails instead of blocking the worker until a writer comes.
-int open_directory(int at, const std::string& path) {
-  int fd;
-  do {
-    fd = ::openat(at, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 // The attributes every reply carries, in the layout bulk_reply_parser.h reads.
 struct attrlist bulk_attributes() {
@@ -54,7 +44,7 @@ static_assert(RawPart::kCapacity >= kBulkReplySize, "a part holds one whole repl
 // refuse does that; later failures count as errors of their part.
 class BulkDirectory final : public OpenDirectory {
  public:
-  BulkDirectory(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  explicit BulkDirectory(UniqueFd fd) : fd_(std::move(fd)) {}
 
   bool read_part(RawPart& raw) override {
     raw.filled = 0;
@@ -64,8 +54,13 @@ class BulkDirectory final : public OpenDirectory {
     first_part_ = false;
     if (first && (count < 0 || (count > 0 && !check_bulk_reply(raw.bytes.get(), static_cast<std::uint32_t>(count))))) {
       listed_whole_ = true;
+      // The same directory opened afresh through this descriptor (a position
+      // of its own, at the start), never by its path.
       RawPart portable_raw;
-      raw.listed = list_directory(portable_directory_reader(), path_, portable_raw);
+      UniqueFd again(open_directory_at(fd_.get(), "."));
+      std::unique_ptr<OpenDirectory> portable;
+      if (again.get() >= 0) portable = portable_directory_reader().adopt(std::move(again), {});
+      raw.listed = list_open_directory(std::move(portable), portable_raw);  // none: one error
       raw.filled = 1;
       return true;
     }
@@ -84,24 +79,14 @@ class BulkDirectory final : public OpenDirectory {
 
  private:
   UniqueFd fd_;
-  std::string path_;  // for the portable reader
   bool first_part_ = true;
   bool listed_whole_ = false;  // the first reply sent the directory to the portable reader
 };
 
 class BulkReader final : public DirectoryReader {
  public:
-  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const override {
-    if (path.find('\0') != std::string_view::npos) return nullptr;
-    std::string c_path(path);
-    const int fd = open_directory(at, c_path);
-    if (fd < 0) return nullptr;
-    try {
-      return std::make_unique<BulkDirectory>(fd, std::move(c_path));
-    } catch (...) {
-      ::close(fd);  // never reached the object that would own it
-      throw;
-    }
+  std::unique_ptr<OpenDirectory> adopt(UniqueFd fd, std::string_view) const override {
+    return std::make_unique<BulkDirectory>(std::move(fd));
   }
 };
 

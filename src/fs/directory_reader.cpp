@@ -2,21 +2,17 @@
 
 #include <fcntl.h>
 
-#include <cerrno>
 #include <string>
 
 #include "fs/descriptor_reader.h"
+#include "fs/directory_cursor.h"
 
 namespace qm {
 
-int open_directory_descriptor(int at, std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return -1;
-  const std::string c_path(path);
-  int fd;
-  do {
-    fd = ::openat(at, c_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+std::unique_ptr<OpenDirectory> DirectoryReader::open(int at, std::string_view path) const {
+  UniqueFd directory(open_directory_at(at, path));
+  if (directory.get() < 0) return nullptr;
+  return adopt(std::move(directory), path);
 }
 
 const DirectoryReader& directory_reader_for(bool standard_readdir) {
@@ -33,8 +29,11 @@ std::string join_path(std::string_view directory, std::string_view name) {
 }
 
 CompactListing list_directory(const DirectoryReader& reader, std::string_view path, RawPart& raw) {
+  return list_open_directory(reader.open(AT_FDCWD, path), raw);
+}
+
+CompactListing list_open_directory(std::unique_ptr<OpenDirectory> directory, RawPart& raw) {
   CompactListing listing;
-  const std::unique_ptr<OpenDirectory> directory = reader.open(AT_FDCWD, path);
   if (!directory) {
     listing.errors = 1;
     return listing;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string_view>
 
+#include "common/unique_fd.h"
 #include "fs/compact_listing.h"
 
 namespace qm {
@@ -45,10 +46,17 @@ class DirectoryReader {
  public:
   virtual ~DirectoryReader() = default;
 
-  // Opens the directory at path, resolved against the directory descriptor
-  // `at` (AT_FDCWD: the working directory); nullptr when it cannot be opened
-  // (which a listing counts as one error). Safe to call from several threads.
-  virtual std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const = 0;
+  // Reads the directory open at `directory` (a descriptor opened for reading,
+  // as open_directory_at opens one), which it takes over: the returned object
+  // closes it, or it is closed here when nullptr is returned (it cannot be
+  // read, which a listing counts as one error). path names the directory for
+  // whoever wraps a reader; it is never opened. Safe to call from several threads.
+  virtual std::unique_ptr<OpenDirectory> adopt(UniqueFd directory, std::string_view path) const = 0;
+
+  // Opens path, resolved against the directory descriptor `at` (AT_FDCWD: the
+  // working directory) without following a link as its last component, and
+  // adopts it; nullptr when it cannot be opened or read.
+  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const;
 };
 
 // The platform's fast reader: getattrlistbulk on macOS (a directory is one
@@ -65,5 +73,8 @@ const DirectoryReader& directory_reader_for(bool standard_readdir);
 // Lists a whole directory: every part read and decoded in order into one
 // listing. raw is the caller's buffer, reused across calls.
 CompactListing list_directory(const DirectoryReader& reader, std::string_view path, RawPart& raw);
+
+// The same for a directory already open (nullptr: it could not be opened, one error).
+CompactListing list_open_directory(std::unique_ptr<OpenDirectory> directory, RawPart& raw);
 
 }  // namespace qm

@@ -1,5 +1,6 @@
 #include "fs/entry_metadata.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <climits>
@@ -39,11 +40,24 @@ std::string_view entry_name_of(std::string_view path) {
   return last;
 }
 
-Result<EntryMetadata> stat_entry(std::string_view path) {
+Result<EntryMetadata> stat_entry(std::string_view path) { return stat_entry_at(AT_FDCWD, path); }
+
+Result<EntryMetadata> stat_entry_at(int at, std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return CommandError{kNulByteError};
   const std::string c_path(path);
   struct stat st;
-  if (::lstat(c_path.c_str(), &st) != 0) return CommandError{last_os_error_text()};
+  if (::fstatat(at, c_path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return CommandError{last_os_error_text()};
+  if (!stat_is_admitted(st)) return CommandError{kNotAdmittedError};
+  return metadata_from_stat(st);
+}
+
+}  // namespace qm
+
+namespace qm {
+
+Result<EntryMetadata> stat_descriptor(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return CommandError{last_os_error_text()};
   if (!stat_is_admitted(st)) return CommandError{kNotAdmittedError};
   return metadata_from_stat(st);
 }

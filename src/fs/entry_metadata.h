@@ -35,6 +35,12 @@ inline constexpr const char* kNotAdmittedError = "link, placeholder or special f
 // lstat of path (never following links), admitted only as a regular file or directory.
 Result<EntryMetadata> stat_entry(std::string_view path);
 
+// The same for path resolved against the directory descriptor `at` (a name in it).
+Result<EntryMetadata> stat_entry_at(int at, std::string_view path);
+
+// The same for the object open at fd.
+Result<EntryMetadata> stat_descriptor(int fd);
+
 // Modification time in ns since the epoch from (seconds, nanoseconds), 0 when before
 // 1970 or not representable.
 std::uint64_t modified_nanoseconds(std::int64_t seconds, std::int64_t nanoseconds);

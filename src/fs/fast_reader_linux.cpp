@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/unique_fd.h"
 #include "fs/descriptor_reader.h"
 #include "fs/stat_record.h"
 
@@ -47,8 +48,7 @@ std::size_t count_records(const char* buffer, long filled) {
 
 class GetdentsDirectory final : public OpenDirectory {
  public:
-  GetdentsDirectory(int fd, int, std::string_view) : fd_(fd) {}
-  ~GetdentsDirectory() override { ::close(fd_); }
+  explicit GetdentsDirectory(UniqueFd fd) : fd_(std::move(fd)) {}
   GetdentsDirectory(const GetdentsDirectory&) = delete;
   GetdentsDirectory& operator=(const GetdentsDirectory&) = delete;
 
@@ -56,7 +56,7 @@ class GetdentsDirectory final : public OpenDirectory {
     raw.filled = 0;
     long filled;
     do {
-      filled = ::syscall(SYS_getdents64, fd_, raw.bytes.get(), RawPart::kCapacity);
+      filled = ::syscall(SYS_getdents64, fd_.get(), raw.bytes.get(), RawPart::kCapacity);
     } while (filled < 0 && errno == EINTR);
     if (filled < 0) return false;
     raw.filled = filled;
@@ -85,7 +85,7 @@ class GetdentsDirectory final : public OpenDirectory {
       // A failed stat (the entry vanished, or cannot be examined) is skipped, as
       // the portable reader counts it.
       struct stat st;
-      if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
+      if (::fstatat(fd_.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
         ++out.skipped;
         continue;
       }
@@ -94,7 +94,7 @@ class GetdentsDirectory final : public OpenDirectory {
   }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 }  // namespace

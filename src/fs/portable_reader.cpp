@@ -1,5 +1,7 @@
-// The portable reader: the directory stream (readdir) and one lstat per entry
-// on the joined path. A part is as many names as fit the part buffer.
+// The portable reader: the directory stream (readdir) and one lstat per entry,
+// of its name relative to the stream's descriptor, so the kernel resolves one
+// name and no path length limit applies. A part is as many names as fit the
+// part buffer.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
+#include "common/unique_fd.h"
 #include "fs/descriptor_reader.h"
 #include "fs/stat_record.h"
 
@@ -20,10 +22,11 @@ constexpr std::size_t kNameRoom = sizeof(dirent::d_name) + 1;
 
 class StreamDirectory final : public OpenDirectory {
  public:
-  StreamDirectory(int fd, int at, std::string_view path) : at_(at), prefix_(path) {
-    if (prefix_.empty() || prefix_.back() != '/') prefix_.push_back('/');
-    dir_ = ::fdopendir(fd);  // the last step: the descriptor is this object's from here
-    if (!dir_) ::close(fd);
+  explicit StreamDirectory(UniqueFd fd) {
+    dir_ = ::fdopendir(fd.get());
+    if (dir_) {
+      fd_ = fd.release();  // the stream's from here: closedir closes it
+    }
   }
   ~StreamDirectory() override {
     if (dir_) ::closedir(dir_);
@@ -64,14 +67,11 @@ class StreamDirectory final : public OpenDirectory {
 
   void decode_part(RawPart& raw, CompactListing& out) const override {
     const char* names = reinterpret_cast<const char*>(raw.bytes.get());
-    std::string joined = prefix_;
     for (long at = 0; at < raw.filled;) {
       const std::string_view name(names + at);
       at += static_cast<long>(name.size()) + 1;
-      joined.resize(prefix_.size());
-      joined.append(name);
       struct stat st;
-      if (::fstatat(at_, joined.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
+      if (::fstatat(fd_, name.data(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
         ++out.skipped;
         continue;
       }
@@ -80,9 +80,8 @@ class StreamDirectory final : public OpenDirectory {
   }
 
  private:
-  int at_;
-  std::string prefix_;  // the directory path and "/"
   DIR* dir_ = nullptr;
+  int fd_ = -1;  // the stream's descriptor, for the stats relative to it
   bool ended_ = false;
   bool failed_ = false;  // the stream reported a read error: the next read reports it
 };

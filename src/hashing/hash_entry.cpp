@@ -17,6 +17,7 @@
 #include "fs/stat_fields.h"
 #include "hashing/blake3_hex.h"
 #include "index/entry_lookup.h"
+#include "index/entry_place.h"
 
 namespace qm {
 namespace {
@@ -100,10 +101,13 @@ Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashC
   if (was.directory) return CommandError{kNotAFileError};
 
   const HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, mode};
-  const std::string os_path = index.os_path(indexed->id);  // the text path may have U+FFFD in it
+  // The file's directory, reached name by name from "/" through no link and
+  // with no path length limit; the file is examined and opened there.
+  auto place = open_entry_parent(index, indexed->id);
+  if (!place) return std::move(place).take_error();
 
   {
-    auto fresh = stat_entry(os_path);
+    auto fresh = stat_entry_at(place->directory.get(), place->name);
     if (!fresh) return std::move(fresh).take_error();
     if (fresh->file != was.file || fresh->size != was.size || fresh->modified != was.modified) {
       return CommandError{kFileChangedError};
@@ -114,7 +118,7 @@ Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashC
     if (auto cached = cache.lookup(key)) return std::move(*cached);
   }
 
-  const UniqueFd file(context.files.open_for_reading(AT_FDCWD, os_path));
+  const UniqueFd file(context.files.open_for_reading(place->directory.get(), place->name));
   if (file.get() < 0) return CommandError{last_os_error_text()};
 
   struct stat before;

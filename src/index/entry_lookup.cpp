@@ -1,26 +1,16 @@
 #include "index/entry_lookup.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "common/os_error.h"
 #include "fs/stat_fields.h"
+#include "fs/stat_record.h"
+#include "index/entry_place.h"
 
 namespace qm {
-namespace {
-
-// The path without its last component; false when there is no parent ("/" or a bare name).
-bool parent_path(std::string& path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos || path == "/") return false;
-  path.resize(slash == 0 ? 1 : slash);
-  return true;
-}
-
-}  // namespace
 
 Result<Item> lookup_entry(const Index& index, std::uint64_t id) {
   if (index.any_removed() && id <= UINT32_MAX && index.is_removed(static_cast<EntryId>(id))) {
@@ -41,27 +31,23 @@ Result<Item> revalidate_entry(const Index& index, std::uint64_t id) {
   auto indexed = lookup_entry(index, id);
   if (!indexed) return indexed;
 
-  // The system's name for it: the text path may have U+FFFD in it.
-  const std::string os_path = index.os_path(static_cast<EntryId>(id));
-  // lstat would stop at a NUL and check a different path.
-  if (os_path.find('\0') != std::string::npos) return CommandError{kNulByteError};
-
-  // The item and every directory above it, up to "/", must be real and present.
-  std::string current = os_path;
-  for (;;) {
-    struct stat st;
-    if (::lstat(current.c_str(), &st) != 0) return CommandError{last_os_error_text()};
-    if (S_ISLNK(st.st_mode) || (stat_file_flags(st) & kDatalessFlag)) return CommandError{kPathChangedError};
-    if (!parent_path(current)) break;
+  // Every directory above the item, from "/" down, must be a real, present
+  // directory (not a link) and, from the root on, the one indexed; the item is
+  // then examined in the directory reached that way.
+  auto place = open_entry_parent(index, indexed->id);
+  if (!place) return std::move(place).take_error();
+  struct stat st;
+  if (::fstatat(place->directory.get(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return CommandError{last_os_error_text()};
   }
-
-  auto fresh = stat_entry(os_path);
-  if (!fresh) return std::move(fresh).take_error();
+  if (S_ISLNK(st.st_mode) || (stat_file_flags(st) & kDatalessFlag)) return CommandError{kPathChangedError};
+  if (!stat_is_admitted(st)) return CommandError{kNotAdmittedError};
+  const EntryMetadata fresh = metadata_from_stat(st);
   // The kind is compared too: a freed inode number is soon reused, so a directory
   // replaced by a file (or the reverse) can come back with the same identity.
   const EntryMetadata& was = indexed->metadata;
-  const bool same = fresh->file == was.file && fresh->directory == was.directory &&
-                    (was.directory || (fresh->size == was.size && fresh->modified == was.modified));
+  const bool same = fresh.file == was.file && fresh.directory == was.directory &&
+                    (was.directory || (fresh.size == was.size && fresh.modified == was.modified));
   if (!same) return CommandError{kItemChangedError};
   return indexed;
 }

@@ -29,10 +29,13 @@ struct Item {
 // several threads at once. Fails with kItemRemovedError or kUnknownEntryError.
 Result<Item> lookup_entry(const Index& index, std::uint64_t id);
 
-// lookup_entry, then checks the item and every ancestor up to "/" with lstat (a link
-// or placeholder anywhere: kPathChangedError; a failed lstat: its OS error text), then
-// stats the item: kind and identity must match, and for a file size and modification
-// time too (else kItemChangedError). Returns the indexed item, not the fresh record.
+// lookup_entry, then reaches the item name by name from "/" (open_entry_parent):
+// a link or placeholder anywhere on the way or as the item: kPathChangedError; a
+// directory or the item that cannot be reached or examined: its OS error text; an
+// indexed ancestor that is another object now: kItemChangedError. Then the item,
+// examined in its directory (lstat), must be admitted (else kNotAdmittedError)
+// and match in kind and identity, and for a file in size and modification time
+// too (else kItemChangedError). Returns the indexed item, not the fresh record.
 Result<Item> revalidate_entry(const Index& index, std::uint64_t id);
 
 // Skips offset ids, looks up the next limit ones; failed lookups are dropped but

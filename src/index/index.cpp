@@ -231,15 +231,18 @@ std::string Index::entry_path(EntryId id) const {
   return path;
 }
 
+std::string_view Index::os_name(EntryId id) const {
+  if (raw_names_.empty()) return name(id);
+  const auto raw = raw_names_.find(id);
+  return raw == raw_names_.end() ? name(id) : std::string_view(raw->second);
+}
+
 void Index::append_os_path(EntryId id, std::string& out) const {
   if (paths_are_text()) {
     append_entry_path(id, out);
     return;
   }
-  append_path(id, out, os_root_, [this](EntryId at) {
-    const auto raw = raw_names_.find(at);
-    return raw == raw_names_.end() ? name(at) : std::string_view(raw->second);
-  });
+  append_path(id, out, os_root_, [this](EntryId at) { return os_name(at); });
 }
 
 std::string Index::os_path(EntryId id) const {
@@ -263,6 +266,23 @@ void Index::reset(std::string root, std::string mode, std::string os_root) {
   mode_ = std::move(mode);
   counts_ = ScanCounts{1, 0, 0};
   ++generation_;
+}
+
+void Index::discard() {
+  decltype(chunks_)().swap(chunks_);  // capacity given back too
+  decltype(name_chunks_)().swap(name_chunks_);
+  name_used_ = 0;
+  count_ = 0;
+  devices_.clear();
+  overflow_devices_.clear();
+  big_links_.clear();
+  raw_names_.clear();
+  removed_.clear();
+  root_.clear();
+  os_root_.clear();
+  mode_.clear();
+  counts_ = ScanCounts{};
+  elapsed_ms_ = 0;
 }
 
 std::size_t Index::memory_bytes() const {

@@ -69,6 +69,8 @@ class Index {
   // text keep their bytes here, where the text path shows U+FFFD.
   std::string os_path(EntryId id) const;
   void append_os_path(EntryId id, std::string& out) const;
+  // The name as the system has it (see os_path).
+  std::string_view os_name(EntryId id) const;
   // True when every system path equals its text path.
   bool paths_are_text() const { return raw_names_.empty() && os_root_ == root_; }
 
@@ -91,6 +93,11 @@ class Index {
   // os_root: the root as the system names it, when that is not text (empty:
   // the same as root).
   void reset(std::string root, std::string mode, std::string os_root = {});
+
+  // After a scan that failed: the table, root, mode, counts and elapsed time
+  // as before any scan, the generation kept (ids of the scan before are gone too).
+  // Allocates nothing.
+  void discard();
 
   // Appends an entry with no children, chained first among its parent's when
   // it has one (parent kNoEntry: the root). Returns its id. The caller checks

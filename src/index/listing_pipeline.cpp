@@ -1,7 +1,6 @@
 #include "index/listing_pipeline.h"
 
 #include <algorithm>
-#include <new>
 
 #include "common/thread_pool.h"
 
@@ -10,10 +9,11 @@ namespace qm {
 // Hand-offs use atomics with wait/notify: a notify with nobody waiting costs no
 // system call. Workers meet at a slot's reading lock only while they share one
 // huge directory, and at the merge only through merge_requests_.
-ListingPipeline::ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, std::size_t window,
+ListingPipeline::ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, int top, std::size_t window,
                                  std::size_t parts_ahead)
     : merger_(merger),
       reader_(reader),
+      top_(top),
       window_(window == 0 ? 1 : window),
       parts_ahead_(static_cast<std::uint32_t>(std::clamp<std::size_t>(parts_ahead, 1, 1024))),
       slots_(std::make_unique<Slot[]>(window_)) {
@@ -54,14 +54,19 @@ void ListingPipeline::work() {
   try {
     work_until_stopped();
   } catch (...) {
-    // Out of memory outside any one listing: the walk cannot go on without
-    // what this worker was doing, so every worker stops.
+    // Out of memory: the walk cannot go on without what this worker was
+    // doing (a listing left out would leave the index silently short), so
+    // every worker stops and the caller reports it.
     fail(std::current_exception());
   }
 }
 
 void ListingPipeline::work_until_stopped() {
   RawPart raw;  // this worker's read buffer for every directory it reads
+  // The directories above the ones this worker opens, kept while its next
+  // directories are below them: queued directories come in breadth-first
+  // order, so siblings and cousins follow one another.
+  DirectoryCursor cursor(top_, kHeldPerWorker);
   for (;;) {
     // Read the wake counter before looking for work, so news that comes
     // after the look is never slept through.
@@ -74,7 +79,7 @@ void ListingPipeline::work_until_stopped() {
       continue;
     }
     if (!next_to_list_.compare_exchange_weak(next, next + 1)) continue;
-    start_directory(next, raw);
+    start_directory(next, raw, cursor);
   }
 }
 
@@ -83,7 +88,7 @@ void ListingPipeline::finish_part(Part& part, PartState state) {
   request_merge();
 }
 
-void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw) {
+void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw, DirectoryCursor& cursor) {
   Slot& slot = slots_[number % window_];
   bool opened = false;
   {
@@ -91,11 +96,10 @@ void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw) {
     slot.number = number;
     slot.shared = false;
     slot.parts_read = 0;
-    try {
-      slot.directory = reader_.open(AT_FDCWD, slot.path);
-    } catch (const std::bad_alloc&) {
-      slot.directory.reset();
-    }
+    // Opened name by name from the top through what was listed: a directory
+    // swapped for a link (or for another directory) since is not entered.
+    UniqueFd fd = cursor.open(slot.steps);
+    slot.directory = fd.get() < 0 ? nullptr : reader_.adopt(std::move(fd), slot.path);
     opened = slot.directory != nullptr;
     if (opened) slot.finished = false;
   }
@@ -148,14 +152,7 @@ std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
         share(slot, number);  // more than one part: idle workers decode the rest alongside
       }
     }
-    if (!last) {
-      try {
-        directory->decode_part(raw, part->listing);
-      } catch (const std::bad_alloc&) {
-        part->listing = CompactListing{};
-        part->listing.errors = 1;
-      }
-    }
+    if (!last) directory->decode_part(raw, part->listing);
     ++done;
     finish_part(*part, last ? kLast : kReady);
     if (last) return done;
@@ -248,7 +245,8 @@ void ListingPipeline::fill_slots() {
   while (pending_ - taken_ < window_) {
     Slot& slot = slots_[pending_ % window_];
     slot.path.clear();
-    if (!merger_.next_directory(slot.queued, slot.path)) break;
+    slot.steps.clear();
+    if (!merger_.next_directory(slot.queued, slot.path, slot.steps)) break;
     slot.parts_merged.store(0, std::memory_order_relaxed);
     slot.room_wanted.store(false, std::memory_order_relaxed);
     ++pending_;

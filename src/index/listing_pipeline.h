@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/entry_id.h"
+#include "fs/directory_cursor.h"
 #include "fs/directory_reader.h"
 
 namespace qm {
@@ -33,9 +34,10 @@ struct QueuedDirectory {
 class ListingMerger {
  public:
   virtual ~ListingMerger() = default;
-  // Takes the next queued directory and writes its system path into path (an
-  // emptied, reused buffer); false when none is queued now.
-  virtual bool next_directory(QueuedDirectory& directory, std::string& path) = 0;
+  // Takes the next queued directory: writes its system path into path and the
+  // steps that reach it from the pipeline's top into steps (both emptied,
+  // reused buffers; names may point into path). False when none is queued now.
+  virtual bool next_directory(QueuedDirectory& directory, std::string& path, std::vector<DirectoryStep>& steps) = 0;
   // Merges one part of the oldest directory not yet merged, as next_directory
   // gave it. last: the directory's final part. False stops the walk.
   virtual bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
@@ -44,9 +46,14 @@ class ListingMerger {
 
 class ListingPipeline {
  public:
+  // Directory descriptors each worker keeps to open the next directories from.
+  static constexpr std::size_t kHeldPerWorker = 32;
+
+  // top: the directory every queued directory's steps start from (borrowed).
   // window: directories listed ahead of the merge at most. parts_ahead: parts
   // of one directory read ahead of its merge at most.
-  ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, std::size_t window, std::size_t parts_ahead);
+  ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, int top, std::size_t window,
+                  std::size_t parts_ahead);
   ~ListingPipeline();
   ListingPipeline(const ListingPipeline&) = delete;
   ListingPipeline& operator=(const ListingPipeline&) = delete;
@@ -65,6 +72,7 @@ class ListingPipeline {
   struct Slot {
     QueuedDirectory queued;  // written by the merge before publishing
     std::string path;  // written by the merge before publishing, read by the lister
+    std::vector<DirectoryStep> steps;  // likewise
     std::unique_ptr<Part[]> parts;
     std::atomic<std::uint32_t> parts_merged{0};  // written by the merge
     std::atomic<bool> room_wanted{false};        // a reader found every part in use
@@ -80,7 +88,7 @@ class ListingPipeline {
   void work();
   void work_until_stopped();
   void fail(std::exception_ptr error);  // records the first failure and stops every worker
-  void start_directory(std::uint64_t number, RawPart& raw);
+  void start_directory(std::uint64_t number, RawPart& raw, DirectoryCursor& cursor);
   // Reads and decodes parts of the directory number while it has room; the count of parts done.
   std::size_t read_parts(std::uint64_t number, RawPart& raw);
   bool help_shared_directory(RawPart& raw);
@@ -98,6 +106,7 @@ class ListingPipeline {
 
   ListingMerger& merger_;
   const DirectoryReader& reader_;
+  int top_;
   std::size_t window_;
   std::uint32_t parts_ahead_;
   std::unique_ptr<Slot[]> slots_;

@@ -14,7 +14,10 @@ struct PathMeasure {
 
 // Measures one path without any scan filter: other file systems, hidden
 // directories and directories reached twice are all entered. Never fails.
-// Hard links count once per link; symbolic links count as errors.
+// Hard links count once per link; symbolic links count as errors. Every
+// directory below path is opened by name from its parent's descriptor and
+// must be the object listed there (else it counts as an error), so no link
+// swapped in is followed and no depth is too deep.
 PathMeasure measure_path(std::string_view path, const DirectoryReader& reader);
 
 }  // namespace qm

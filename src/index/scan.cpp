@@ -7,7 +7,9 @@
 
 #include "common/os_error.h"
 #include "common/path_components.h"
+#include "common/unique_fd.h"
 #include "common/utf8.h"
+#include "fs/directory_cursor.h"
 #include "index/scan_walk.h"
 
 namespace qm {
@@ -50,7 +52,12 @@ Result<ScanSummary> scan_into(Index& index, const ScanRequest& request, const Sc
 
   index.reset(lossy_utf8(*root), request.mode, *root);
   const ScanFilters filters = filters_from(request, *root);
-  auto root_entry = stat_entry(*root);
+  // The root's descriptor, the top every directory below is opened from. Its
+  // entry is what that descriptor shows, so the walk starts from the object
+  // it indexed. A root that cannot be opened (no read permission) is still
+  // indexed from its lstat, and its listing counts as one error.
+  const UniqueFd root_fd = open_directory_path(*root, false);
+  auto root_entry = root_fd.get() >= 0 ? stat_descriptor(root_fd.get()) : stat_entry(*root);
   if (!root_entry) return std::move(root_entry).take_error();
   index.add(kNoEntry, lossy_utf8(entry_name_of(*root)), *root_entry);
 
@@ -61,8 +68,11 @@ Result<ScanSummary> scan_into(Index& index, const ScanRequest& request, const Sc
       if (auto extra = stat_entry(path)) walk.allow_device(extra->file.device);
     }
   }
-  auto walked = walk.run();
-  if (!walked) return std::move(walked).take_error();
+  auto walked = walk.run(root_fd.get());
+  if (!walked) {
+    index.discard();
+    return std::move(walked).take_error();
+  }
 
   index.add_subtree_totals();
   index.set_elapsed_ms(whole_ms_between(start, context.clock.now()));
@@ -75,9 +85,10 @@ Result<ScanSummary> run_scan(Index& index, const ScanRequest& request, const Sca
   try {
     return scan_into(index, request, context);
   } catch (const std::bad_alloc&) {
-    // Memory ran out before the id limit did: the same answer, with the index
-    // kept as far as it got.
-    return CommandError{kIndexFullError};
+    // Whatever the walk had added goes, which also gives the memory back for
+    // the reply and the requests after it.
+    index.discard();
+    return CommandError{kScanOutOfMemoryError};
   }
 }
 

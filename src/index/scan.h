@@ -16,6 +16,7 @@
 namespace qm {
 
 inline constexpr const char* kIndexFullError = "Index exceeds addressable memory";
+inline constexpr const char* kScanOutOfMemoryError = "Out of memory";
 inline constexpr const char* kChooseDirectoryError = "Choose a directory";
 
 // Mode "large" keeps the files of at least this size, whatever the minimum.
@@ -52,8 +53,13 @@ struct ScanContext {
 
 // Scans request.root into index and returns the summary. Fails before the
 // index is touched when the root cannot be resolved or is not a directory
-// ("Choose a directory"), and with kIndexFullError when the id limit or the
-// memory runs out (the index then keeps what was added, without totals).
+// ("Choose a directory"); with kIndexFullError when the id limit is reached
+// and kScanOutOfMemoryError when memory runs out. After either failure the
+// index is empty, as before any scan (generation increased): a half-built
+// table without directory totals is never left to answer queries from.
+// The root is opened name by name from "/" and every directory below it from
+// its parent, never through a symbolic link, so nothing outside the root is
+// entered however the tree changes while it is walked.
 Result<ScanSummary> run_scan(Index& index, const ScanRequest& request, const ScanContext& context);
 
 }  // namespace qm

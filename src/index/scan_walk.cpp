@@ -5,11 +5,6 @@
 #include "common/path_components.h"
 
 namespace qm {
-namespace {
-
-std::size_t component_count(std::string_view path) { return split_path_components(path).parts.size(); }
-
-}  // namespace
 
 RetainRule retain_rule_for_mode(std::string_view mode) {
   if (mode == "analysis") return RetainRule::every_file;
@@ -26,25 +21,25 @@ ScanWalk::ScanWalk(Index& index, const ScanFilters& filters, const ScanContext& 
       start_(start),
       last_report_(context.clock.now()) {
   if (limits_.window == 0) limits_.window = 1;
+  std::string parent;
   for (const std::string& excluded : filters_.exclude_paths) {
     const PathComponents components = split_path_components(excluded);
     // A relative path or "/" can never equal the path of a listed entry.
     if (!components.absolute || components.parts.empty()) continue;
-    ExcludedChild child;
-    child.parent.push_back('/');
+    parent.assign(1, '/');
     for (std::size_t i = 0; i + 1 < components.parts.size(); ++i) {
-      if (i > 0) child.parent.push_back('/');
-      child.parent.append(components.parts[i]);
+      if (i > 0) parent.push_back('/');
+      parent.append(components.parts[i]);
     }
-    child.parent_depth = components.parts.size() - 1;
-    child.name = std::string(components.parts.back());
-    excluded_children_.push_back(std::move(child));
+    // The name is a view into the filters' text, which outlives the walk.
+    excluded_children_[parent].insert(components.parts.back());
   }
+  for (const std::string& name : filters_.exclude_names) excluded_names_.insert(name);
   if (filters_.root_is_file_system_root) {
     for (const std::string_view path : context_.rules.root_skipped_directories) {
       const auto slash = path.rfind('/');
       skipped_root_directories_.push_back(
-          {std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash)), 0, std::string(path.substr(slash + 1))});
+          {std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash)), std::string(path.substr(slash + 1))});
     }
   }
   // The root is in the index and on the queue; it was visited by admission.
@@ -60,24 +55,6 @@ void ScanWalk::allow_device(std::uint64_t device) {
 
 bool ScanWalk::device_allowed(std::uint64_t key) const {
   return std::find(allowed_devices_.begin(), allowed_devices_.end(), key) != allowed_devices_.end();
-}
-
-void ScanWalk::find_excluded_children(std::string_view dir_path) {
-  excluded_here_.clear();
-  if (excluded_children_.empty()) return;
-  const std::size_t depth = component_count(dir_path);
-  for (const ExcludedChild& child : excluded_children_) {
-    if (child.parent_depth == depth && same_path_components(dir_path, child.parent)) {
-      excluded_here_.push_back(child.name);
-    }
-  }
-}
-
-bool ScanWalk::excluded_by_name(std::string_view name) const {
-  for (const std::string& excluded : filters_.exclude_names) {
-    if (excluded == name) return true;
-  }
-  return false;
 }
 
 bool ScanWalk::retained(const EntryMetadata& file, std::string_view name) const {
@@ -99,14 +76,20 @@ bool ScanWalk::retained(const EntryMetadata& file, std::string_view name) const 
 
 bool ScanWalk::merge_listing(const QueuedDirectory& dir, std::string_view dir_path, const CompactListing& listing) {
   ScanCounts counted{0, listing.errors, listing.skipped};
-  find_excluded_children(dir_path);
+  // Directory paths come from the root and names joined by single separators,
+  // the form the excluded parents are kept in.
+  const NameSet* excluded_here = nullptr;
+  if (!excluded_children_.empty()) {
+    const auto found = excluded_children_.find(std::string(dir_path));
+    if (found != excluded_children_.end()) excluded_here = &found->second;
+  }
   // The platform's directories left out of a scan of "/" sit in listings whose
   // path is exactly their parent's.
   std::string_view skipped_here;
   for (const ExcludedChild& skipped : skipped_root_directories_) {
     if (dir_path == skipped.parent) skipped_here = skipped.name;
   }
-  const bool check_names = !filters_.exclude_names.empty();
+  const bool check_names = !excluded_names_.empty();
   bool within_limit = true;
 
   auto raw_name = listing.raw_names.begin();  // in entry order, like the loop
@@ -117,8 +100,7 @@ bool ScanWalk::merge_listing(const QueuedDirectory& dir, std::string_view dir_pa
     const std::string_view os_name = name_is_raw ? std::string_view((raw_name++)->bytes) : std::string_view();
     ++counted.seen;
     const std::string_view name = listing.name(listed);
-    if ((!excluded_here_.empty() && std::find(excluded_here_.begin(), excluded_here_.end(), name) != excluded_here_.end()) ||
-        (check_names && excluded_by_name(name))) {
+    if ((excluded_here && excluded_here->contains(name)) || (check_names && excluded_names_.contains(name))) {
       ++counted.skipped;
       continue;
     }
@@ -163,20 +145,31 @@ void ScanWalk::maybe_report_progress(std::string_view last_merged_path) {
       {counts.seen, counts.errors, counts.skipped, whole_ms_between(start_, now), last_merged_path});
 }
 
-Result<bool> ScanWalk::run() {
-  ListingPipeline pipeline(*this, context_.directories, limits_.window, limits_.parts_ahead);
+Result<bool> ScanWalk::run(int root) {
+  ListingPipeline pipeline(*this, context_.directories, root, limits_.window, limits_.parts_ahead);
   if (!pipeline.run()) return CommandError{kIndexFullError};
   return true;
 }
 
-bool ScanWalk::next_directory(QueuedDirectory& directory, std::string& path) {
+bool ScanWalk::next_directory(QueuedDirectory& directory, std::string& path, std::vector<DirectoryStep>& steps) {
   if (waiting_.empty()) return false;
   directory = waiting_.front();
   waiting_.pop_front();
-  if (directory.raw_path) {
-    index_.append_os_path(directory.id, path);
-  } else {
-    index_.append_entry_path(directory.id, path);
+  // The path as the system names it, and one step per directory below the
+  // root, each naming its part of that path.
+  chain_.clear();
+  for (EntryId at = directory.id; at != 0; at = index_.parent(at)) chain_.push_back(at);
+  path.append(index_.os_root());
+  name_starts_.clear();
+  for (std::size_t i = chain_.size(); i-- > 0;) {
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    name_starts_.push_back(path.size());
+    path.append(index_.os_name(chain_[i]));
+  }
+  for (std::size_t k = 0; k < name_starts_.size(); ++k) {
+    const EntryId id = chain_[chain_.size() - 1 - k];
+    const std::size_t end = k + 1 < name_starts_.size() ? name_starts_[k + 1] - 1 : path.size();
+    steps.push_back({id, std::string_view(path).substr(name_starts_[k], end - name_starts_[k]), index_.file_id(id)});
   }
   return true;
 }

@@ -5,6 +5,8 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/result.h"
@@ -44,8 +46,10 @@ class ScanWalk : private ListingMerger {
   // Adds a device the walk may enter (the root's, and the platform's extra ones under "/").
   void allow_device(std::uint64_t device);
 
-  // Walks everything below entry 0. Fails only when the id limit is hit.
-  Result<bool> run();
+  // Walks everything below entry 0, whose directory is open at root (every
+  // directory below is opened name by name from there). Fails only when the
+  // id limit is hit; running out of memory throws std::bad_alloc.
+  Result<bool> run(int root);
 
   // Applies the entry rules to one listing of directory dir (dir_path: its path
   // as text) and adds what is retained; false when the id limit was hit. This
@@ -56,19 +60,17 @@ class ScanWalk : private ListingMerger {
   // A child that a path names: the path without its last component, and that component.
   struct ExcludedChild {
     std::string parent;
-    std::size_t parent_depth = 0;
     std::string name;
   };
+  // Names looked up as views; the texts belong to the filters or to excluded_children_.
+  using NameSet = std::unordered_set<std::string_view>;
 
   // The pipeline's side: queued directories out, listed parts in.
-  bool next_directory(QueuedDirectory& directory, std::string& path) override;
+  bool next_directory(QueuedDirectory& directory, std::string& path, std::vector<DirectoryStep>& steps) override;
   bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
                   bool last) override;
 
   bool device_allowed(std::uint64_t key) const;
-  // The names excluded by path among this directory's children.
-  void find_excluded_children(std::string_view dir_path);
-  bool excluded_by_name(std::string_view name) const;
   bool retained(const EntryMetadata& file, std::string_view name) const;
   void maybe_report_progress(std::string_view last_merged_path);
 
@@ -87,9 +89,15 @@ class ScanWalk : private ListingMerger {
   // handed over, the pipeline keeps each one until its last part is merged.
   std::deque<QueuedDirectory> waiting_;
 
-  std::vector<ExcludedChild> excluded_children_;
+  // Excluded paths by their parent directory's path (with single separators,
+  // as the walk writes directory paths), and excluded names: one hash lookup
+  // per listing and per entry, however many the request gives.
+  std::unordered_map<std::string, NameSet> excluded_children_;
+  NameSet excluded_names_;
   std::vector<ExcludedChild> skipped_root_directories_;  // the platform's, in a scan of "/"
-  std::vector<std::string_view> excluded_here_;  // names excluded in the listing being merged
+
+  std::vector<EntryId> chain_;            // reused by next_directory
+  std::vector<std::size_t> name_starts_;  // likewise
 };
 
 }  // namespace qm

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/app_test_support.h"
-#include "support/long_path_tree.h"
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
 #include "support/engine_process.h"
@@ -154,26 +153,6 @@ std::vector<std::string> run_unprivileged(const TempDir& scratch, const std::vec
   }
   ::pclose(pipe);
   return output;
-}
-
-// A file whose full path is longer than PATH_MAX: the fast reader admits it,
-// the portable reader cannot stat it. The switch is read when the engine starts.
-TEST(IndexCommandsInTheEngine, TheStandardReaddirSwitchSelectsThePortableReaderForTheWholeRun) {
-  TempDir tree;
-  const test::LongPathTree long_path(tree);
-  struct Case {
-    std::vector<std::string> env;
-    std::uint64_t skipped;
-  };
-  for (const Case& c : {Case{{}, 0}, Case{{"QUILLMARSH_STANDARD_READDIR="}, 1}, Case{{"QUILLMARSH_STANDARD_READDIR=0"}, 1}}) {
-    EngineProcess engine(c.env);
-    for (int round = 0; round < 2; ++round) {
-      const JsonValue reply = test::args_of(
-          engine.request(R"({"request":1,"command":"scan","args":{"root":)" + json_text(long_path.directory()) + "}}"));
-      EXPECT_EQ(number(member(reply, "result"), "skipped"), c.skipped) << (c.env.empty() ? "unset" : c.env[0]);
-    }
-    EXPECT_EQ(engine.finish(), 0);
-  }
 }
 
 TEST(IndexCommandsInTheEngine, AnUnreadableDirectoryIsCountedAndTheRestIsScanned) {

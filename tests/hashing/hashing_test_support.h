@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the hashing tests: indexes over temporary trees with a
 // cache and a recording file opener, reference hashes from b3sum.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -29,8 +30,9 @@ class RecordingOpener final : public FileOpener {
   // Called after each read that returned bytes, with the bytes read from the file so far.
   std::function<void(const std::string& path, std::uint64_t total)> after_read;
 
-  int open_for_reading(int at, const std::string& path) const override {
-    const int fd = FileOpener::open_for_reading(at, path);
+  int open_for_reading(int at, const std::string& name) const override {
+    const int fd = FileOpener::open_for_reading(at, name);
+    const std::string path = full_path(at, name);
     const std::lock_guard lock(lock_);
     opened_.push_back(path);
     if (fd >= 0) files_[fd] = {path, 0};
@@ -60,6 +62,17 @@ class RecordingOpener final : public FileOpener {
   }
 
  private:
+  // The path a name opened relative to a directory descriptor stands for.
+  static std::string full_path(int at, const std::string& name) {
+    if (at == AT_FDCWD || (!name.empty() && name.front() == '/')) return name;
+    char target[4096];
+    const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(at)).c_str(), target, sizeof target);
+    if (length <= 0) return name;
+    std::string path(target, static_cast<std::size_t>(length));
+    if (path != "/") path += '/';
+    return path + name;
+  }
+
   mutable std::mutex lock_;
   mutable std::vector<std::string> opened_;
   mutable std::map<int, std::pair<std::string, std::uint64_t>> files_;  // by descriptor: path, bytes read

@@ -2,7 +2,9 @@
 // what order, and how it ends when the merger stops it or throws.
 #include "index/listing_pipeline.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <new>
 #include <string>
@@ -22,10 +24,15 @@ class RecordingMerger : public ListingMerger {
   explicit RecordingMerger(std::vector<std::string> directories) : directories_(std::move(directories)) {}
 
   // The directory's position in the list is its id, given back with each part.
-  bool next_directory(QueuedDirectory& directory, std::string& path) override {
+  // Each directory is one step from the working directory: its whole path,
+  // and the object there now (a missing one cannot be opened anyway).
+  bool next_directory(QueuedDirectory& directory, std::string& path, std::vector<DirectoryStep>& steps) override {
     if (next_ == directories_.size()) return false;
     directory = {static_cast<EntryId>(next_), next_ % 2 == 1};
     path = directories_[next_++];
+    struct stat st = {};
+    ::lstat(path.c_str(), &st);
+    steps.push_back({next_, path, {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)}});
     return true;
   }
   bool merge_part(const QueuedDirectory& directory, const std::string& path, const CompactListing& part,
@@ -96,7 +103,7 @@ TEST(ListingPipeline, HandsOverEveryDirectoryWholeAndInOrderWhateverItsLimits) {
       SCOPED_TRACE("window " + std::to_string(window) + ", parts ahead " + std::to_string(parts_ahead) +
                    (reader == &fast_directory_reader() ? ", fast reader" : ", portable reader"));
       RecordingMerger merger(directories);
-      ListingPipeline pipeline(merger, *reader, window, parts_ahead);
+      ListingPipeline pipeline(merger, *reader, AT_FDCWD, window, parts_ahead);
       ASSERT_TRUE(pipeline.run());
       ASSERT_EQ(merger.merged_.size(), directories.size());
       for (std::size_t i = 0; i < directories.size(); ++i) {
@@ -119,14 +126,14 @@ TEST(ListingPipeline, AMergerThatStopsOrThrowsEndsTheWalkWithNothingLeftOpen) {
     {
       RecordingMerger stopping(directories);
       stopping.stop_after_ = at;
-      ListingPipeline pipeline(stopping, fast_directory_reader(), 128, 2);
+      ListingPipeline pipeline(stopping, fast_directory_reader(), AT_FDCWD, 128, 2);
       EXPECT_FALSE(pipeline.run());
     }
     EXPECT_EQ(test::open_descriptor_count(), before);
     {
       ThrowingMerger throwing(directories);
       throwing.throw_at_ = at;
-      ListingPipeline pipeline(throwing, fast_directory_reader(), 128, 2);
+      ListingPipeline pipeline(throwing, fast_directory_reader(), AT_FDCWD, 128, 2);
       EXPECT_THROW(pipeline.run(), std::bad_alloc);
     }
     EXPECT_EQ(test::open_descriptor_count(), before);

@@ -13,13 +13,13 @@ namespace qm::test {
 
 class HookedReader final : public DirectoryReader {
  public:
-  // Called once per opened directory, with its path, after its first part was read.
+  // Called once per opened directory, with its path (as the walk names it), after its first part was read.
   using Hook = std::function<void(std::string_view directory)>;
 
   HookedReader(const DirectoryReader& inner, Hook hook) : inner_(inner), hook_(std::move(hook)) {}
 
-  std::unique_ptr<OpenDirectory> open(int at, std::string_view path) const override {
-    auto opened = inner_.open(at, path);
+  std::unique_ptr<OpenDirectory> adopt(UniqueFd fd, std::string_view path) const override {
+    auto opened = inner_.adopt(std::move(fd), path);
     if (!opened) return nullptr;
     return std::make_unique<Hooked>(std::move(opened), std::string(path), hook_);
   }

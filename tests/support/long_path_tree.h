@@ -11,9 +11,7 @@
 namespace qm::test {
 
 // A file whose full path exceeds PATH_MAX while its directory's does not: a
-// reader that stats names relative to the open directory admits it, one that
-// stats the full path (the portable reader) cannot and skips it. That
-// difference shows which reader ran.
+// reader must stat names relative to the open directory to admit it.
 class LongPathTree {
  public:
   explicit LongPathTree(const TempDir& dir) : directory_(dir.path()) {

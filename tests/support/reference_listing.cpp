@@ -1,6 +1,7 @@
 #include "support/reference_listing.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <memory>
@@ -13,6 +14,12 @@ namespace qm::test {
 ReferenceListing list_reference(std::string_view path) {
   ReferenceListing listing;
   if (path.find('\0') != std::string_view::npos) {
+    listing.errors = 1;
+    return listing;
+  }
+  // A link as the last component is never followed: the directory cannot be opened.
+  struct stat link;
+  if (::lstat(std::string(path).c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     listing.errors = 1;
     return listing;
   }

@@ -1,7 +1,8 @@
 #pragma once
 // The reference listing the tests check the engine's readers against: the
 // plainest reading there is (the directory stream, then one stat_entry of
-// each joined path), with every entry's name and path spelled out.
+// each joined path; a link given as the directory is not followed), with
+// every entry's name and path spelled out.
 #include <cstdint>
 #include <string>
 #include <string_view>
