@@ -54,7 +54,7 @@ Result<EntryPlace> open_entry_parent(const Index& index, EntryId id) {
   place.directory = UniqueFd(open_search_directory_at(AT_FDCWD, "/"));
   if (place.directory.get() < 0) return CommandError{last_os_error_text()};
   if (id == 0 && root.parts.empty()) {
-    place.name = ".";  // the root is "/" itself
+    place.name.push_back('.');  // the root is "/" itself
     return place;
   }
   // Down the root's path: its last component is the root (entry 0), opened

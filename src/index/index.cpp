@@ -252,15 +252,7 @@ std::string Index::os_path(EntryId id) const {
 }
 
 void Index::reset(std::string root, std::string mode, std::string os_root) {
-  chunks_.clear();
-  name_chunks_.clear();
-  name_used_ = 0;
-  count_ = 0;
-  devices_.clear();
-  overflow_devices_.clear();
-  big_links_.clear();
-  raw_names_.clear();
-  removed_.clear();
+  clear_table();
   os_root_ = os_root.empty() ? root : std::move(os_root);
   root_ = std::move(root);
   mode_ = std::move(mode);
@@ -268,7 +260,7 @@ void Index::reset(std::string root, std::string mode, std::string os_root) {
   ++generation_;
 }
 
-void Index::discard() {
+void Index::clear_table() {
   decltype(chunks_)().swap(chunks_);  // capacity given back too
   decltype(name_chunks_)().swap(name_chunks_);
   name_used_ = 0;
@@ -278,6 +270,10 @@ void Index::discard() {
   big_links_.clear();
   raw_names_.clear();
   removed_.clear();
+}
+
+void Index::discard() {
+  clear_table();
   root_.clear();
   os_root_.clear();
   mode_.clear();

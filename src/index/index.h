@@ -163,6 +163,7 @@ class Index {
   const Record& record(EntryId id) const { return chunks_[id >> kChunkShift][id & kChunkMask]; }
   Record& record(EntryId id) { return chunks_[id >> kChunkShift][id & kChunkMask]; }
   void lower(EntryId id, const Totals& totals);
+  void clear_table();  // entries, names, devices, links, raw names and removed ids
   std::uint64_t store_name(std::string_view name);
   template <class NameOf>
   void append_path(EntryId id, std::string& out, std::string_view top, NameOf&& name_of) const;

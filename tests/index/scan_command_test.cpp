@@ -9,6 +9,7 @@
 
 #include "index/forget_paths.h"
 #include "index/scan_test_support.h"
+#include "support/deep_tree.h"
 #include "support/descriptors.h"
 #include "support/temp_dir.h"
 
@@ -380,53 +381,20 @@ TEST(Scan, StoppingInsideADirectoryReadInPartsLeavesNoDescriptorOpen) {
   }
 }
 
-// A chain of directories with long names, made and removed relative to each
-// level so that no call needs the full path (which is longer than PATH_MAX).
-class LongNameChain {
- public:
-  LongNameChain(const std::string& base, int levels) : base_(base), levels_(levels) {
-    int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int level = 0; level < levels && fd >= 0; ++level) {
-      ::mkdirat(fd, name_.c_str(), 0755);
-      const int next = ::openat(fd, name_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      ::close(fd);
-      fd = next;
-    }
-    if (fd >= 0) ::close(fd);
-  }
-  ~LongNameChain() {
-    std::vector<int> fds{::open(base_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    for (int level = 1; level < levels_ && fds.back() >= 0; ++level) {
-      fds.push_back(::openat(fds.back(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-    for (std::size_t i = fds.size(); i-- > 0;) {
-      if (fds[i] < 0) continue;
-      ::unlinkat(fds[i], name_.c_str(), AT_REMOVEDIR);
-      ::close(fds[i]);
-    }
-  }
-  static constexpr std::size_t kNameLength = 200;
-
- private:
-  std::string base_;
-  int levels_;
-  std::string name_ = std::string(kNameLength, 'n');
-};
-
 // Directories are opened by name from their parent, so a path longer than
 // PATH_MAX is no limit: every level is listed, with either reader.
 TEST(Scan, DirectoriesWhosePathIsLongerThanPathMaxAreListedLikeAnyOther) {
   TempDir tree;
   tree.write_file("short/file", "abc");
-  const int levels = 4096 / (LongNameChain::kNameLength + 1) + 3;
-  LongNameChain chain(tree.path(), levels);
+  const int levels = 4096 / 201 + 3;
+  const test::DeepTree chain(tree.path(), levels, 200);
   for (const DirectoryReader* reader : {&fast_directory_reader(), &portable_directory_reader()}) {
     Index index;
     const auto result = scan(index, scan_args(tree.path()), {}, *reader);
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_EQ(result->counts.errors, 0u);
     EXPECT_NE(find_entry(index, tree / "short/file"), kNoEntry);
-    EXPECT_EQ(result->retained, 3u + static_cast<std::uint64_t>(levels));
+    EXPECT_EQ(result->retained, 3u + 2 * static_cast<std::uint64_t>(levels));  // a directory and a file per level
   }
 }
 
