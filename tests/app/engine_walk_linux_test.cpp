@@ -67,7 +67,8 @@ TEST(EngineWalk, ATreeDeeperThanPathMaxIsScannedMeasuredCheckedAndHashedWithEith
        {std::vector<std::string>{}, std::vector<std::string>{"QUILLMARSH_STANDARD_READDIR=1"}}) {
     SCOPED_TRACE(env.empty() ? "fast reader" : "portable reader");
     EngineProcess engine(env);
-    const JsonValue scanned = args_of(engine.request(request(1, "scan", R"({"root":)" + json_text(dir.path()) + "}")));
+    const JsonValue scanned = reply_to(engine, request(1, "scan", R"({"root":)" + json_text(dir.path()) + "}"));
+    ASSERT_TRUE(member(scanned, "result").is_object()) << to_json(scanned);
     const JsonValue& summary = member(scanned, "result");
     EXPECT_EQ(number(summary, "errors"), 0u);
     EXPECT_EQ(number(summary, "retained"), 2u + 400 * 2);
@@ -147,7 +148,7 @@ TEST(EngineWalk, AScanThatRunsOutOfMemoryRepliesSoAndLeavesAnEmptyIndexBehind) {
   limit.rlim_cur = idle + 4 * 1048576;
   ASSERT_EQ(::prlimit(engine.pid(), RLIMIT_AS, &limit, nullptr), 0);
 
-  const JsonValue failed = args_of(engine.request(request(2, "scan", R"({"root":)" + json_text(dir.path()) + "}")));
+  const JsonValue failed = reply_to(engine, request(2, "scan", R"({"root":)" + json_text(dir.path()) + "}"));
   EXPECT_EQ(member(failed, "error"), JsonValue("Out of memory")) << to_json(failed);
   const JsonValue summary = member(args_of(engine.request(request(3, "summary", "{}"))), "result");
   EXPECT_EQ(number(summary, "retained"), 0u);
@@ -162,7 +163,7 @@ TEST(EngineWalk, AScanThatRunsOutOfMemoryRepliesSoAndLeavesAnEmptyIndexBehind) {
 
   // Memory back: the same engine scans again.
   ASSERT_EQ(::prlimit(engine.pid(), RLIMIT_AS, &before, nullptr), 0);
-  EXPECT_EQ(number(member(args_of(engine.request(small_scan)), "result"), "retained"), 401u);
+  EXPECT_EQ(number(member(reply_to(engine, small_scan), "result"), "retained"), 401u);
   EXPECT_EQ(engine.finish(), 0);
 }
 
