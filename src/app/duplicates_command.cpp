@@ -1,5 +1,6 @@
 #include "app/commands.h"
 #include "app/entry_json.h"
+#include "hashing/blake3_hex.h"
 #include "hashing/find_duplicates.h"
 
 namespace qm {
@@ -12,7 +13,7 @@ CommandResult duplicates_command(Engine& engine, std::uint64_t minimum, Progress
   for (const DuplicateGroup& group : report.groups) {
     JsonObject value;
     value.insert("files", entry_objects(group.files));
-    value.insert("id", group.hash);
+    value.insert("id", digest_hex(group.hash));
     value.insert("reclaimable", group.reclaimable);
     groups.push_back(std::move(value));
   }

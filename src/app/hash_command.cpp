@@ -1,4 +1,5 @@
 #include "app/commands.h"
+#include "hashing/blake3_hex.h"
 #include "hashing/hash_entry.h"
 
 namespace qm {
@@ -10,7 +11,7 @@ CommandResult hash_command(Engine& engine, std::uint64_t id) {
   auto hashed = hash_entry(engine.index, engine.hash_cache, context, id, HashMode::Full, true);
   if (!hashed) return std::move(hashed).take_error();
   JsonObject result;
-  result.insert("hash", std::move(hashed).value());
+  result.insert("hash", digest_hex(hashed->digest));
   return JsonValue(std::move(result));
 }
 

@@ -42,13 +42,22 @@ std::string_view entry_name_of(std::string_view path) {
 
 Result<EntryMetadata> stat_entry(std::string_view path) { return stat_entry_at(AT_FDCWD, path); }
 
-Result<EntryMetadata> stat_entry_at(int at, std::string_view path) {
+Result<EntryStatus> stat_entry_status_at(int at, std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return CommandError{kNulByteError};
   const std::string c_path(path);
   struct stat st;
   if (::fstatat(at, c_path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return CommandError{last_os_error_text()};
   if (!stat_is_admitted(st)) return CommandError{kNotAdmittedError};
-  return metadata_from_stat(st);
+  const struct timespec& ctime = stat_ctime(st);
+  return EntryStatus{metadata_from_stat(st), modified_nanoseconds(ctime.tv_sec, ctime.tv_nsec)};
+}
+
+Result<EntryStatus> stat_entry_status(std::string_view path) { return stat_entry_status_at(AT_FDCWD, path); }
+
+Result<EntryMetadata> stat_entry_at(int at, std::string_view path) {
+  auto status = stat_entry_status_at(at, path);
+  if (!status) return std::move(status).take_error();
+  return status->metadata;
 }
 
 }  // namespace qm

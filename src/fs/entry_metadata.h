@@ -41,6 +41,17 @@ Result<EntryMetadata> stat_entry_at(int at, std::string_view path);
 // The same for the object open at fd.
 Result<EntryMetadata> stat_descriptor(int fd);
 
+// An object's record with its status-change time (ctime), which a restored
+// modification time cannot bring back: what a hash cache compares against.
+struct EntryStatus {
+  EntryMetadata metadata;
+  std::uint64_t changed = 0;  // ns since the epoch, as modified_nanoseconds gives it
+};
+
+// stat_entry and stat_entry_at with the status-change time.
+Result<EntryStatus> stat_entry_status(std::string_view path);
+Result<EntryStatus> stat_entry_status_at(int at, std::string_view path);
+
 // Modification time in ns since the epoch from (seconds, nanoseconds), 0 when before
 // 1970 or not representable.
 std::uint64_t modified_nanoseconds(std::int64_t seconds, std::int64_t nanoseconds);

@@ -39,6 +39,16 @@ inline const struct timespec& stat_mtime(const struct stat& st) {
 #endif
 }
 
+// The status-change time: set to the present by every change of content,
+// times, links or permissions, and never settable by a caller.
+inline const struct timespec& stat_ctime(const struct stat& st) {
+#if defined(__APPLE__)
+  return st.st_ctimespec;
+#else
+  return st.st_ctim;
+#endif
+}
+
 // The admission rule: only regular files and directories that are not
 // placeholders. The link test comes first, then the placeholder test, then the
 // type test; all refusals look the same to the caller.

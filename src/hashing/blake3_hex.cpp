@@ -17,26 +17,28 @@ void init_hasher(blake3_hasher& hasher) {
   blake3_hasher_init(&hasher);
 }
 
-std::string digest_hex(const std::uint8_t (&digest)[BLAKE3_OUT_LEN]) {
-  std::string text(2 * BLAKE3_OUT_LEN, '0');
-  for (std::size_t i = 0; i < BLAKE3_OUT_LEN; ++i) {
-    text[2 * i] = kHexDigits[digest[i] >> 4];
-    text[2 * i + 1] = kHexDigits[digest[i] & 0x0F];
+std::string digest_hex(const Digest& digest) {
+  std::string text(2 * digest.bytes.size(), '0');
+  for (std::size_t i = 0; i < digest.bytes.size(); ++i) {
+    text[2 * i] = kHexDigits[digest.bytes[i] >> 4];
+    text[2 * i + 1] = kHexDigits[digest.bytes[i] & 0x0F];
   }
   return text;
 }
 
-std::string finish_hex(const blake3_hasher& hasher) {
-  std::uint8_t digest[BLAKE3_OUT_LEN];
-  blake3_hasher_finalize(&hasher, digest, BLAKE3_OUT_LEN);
-  return digest_hex(digest);
+Digest finish_digest(const blake3_hasher& hasher) {
+  Digest digest;
+  blake3_hasher_finalize(&hasher, digest.bytes.data(), digest.bytes.size());
+  return digest;
 }
 
-std::string blake3_hex(std::string_view bytes) {
+Digest blake3_digest(std::string_view bytes) {
   blake3_hasher hasher;
   init_hasher(hasher);
   blake3_hasher_update(&hasher, bytes.data(), bytes.size());
-  return finish_hex(hasher);
+  return finish_digest(hasher);
 }
+
+std::string blake3_hex(std::string_view bytes) { return digest_hex(blake3_digest(bytes)); }
 
 }  // namespace qm

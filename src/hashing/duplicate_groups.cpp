@@ -20,6 +20,43 @@ void for_each_shared_run(It first, It last, Equal equal, Take take) {
   }
 }
 
+// Removes from ids (index order) every entry whose object an earlier entry
+// already names. Runs of one size are short, so pairs are compared directly
+// until a run is long enough for sorting to pay.
+void keep_first_of_each_object(const Index& index, std::vector<EntryId>& ids) {
+  constexpr std::size_t kCompareAllPairsUpTo = 16;
+  if (ids.size() <= kCompareAllPairsUpTo) {
+    FileId seen[kCompareAllPairsUpTo];
+    std::size_t kept = 0;
+    for (const EntryId id : ids) {
+      const FileId file = index.file_id(id);
+      if (std::find(seen, seen + kept, file) != seen + kept) continue;
+      seen[kept] = file;
+      ids[kept++] = id;
+    }
+    ids.resize(kept);
+    return;
+  }
+  struct Named {
+    FileId file;
+    EntryId id;
+  };
+  std::vector<Named> named;
+  named.reserve(ids.size());
+  for (const EntryId id : ids) named.push_back({index.file_id(id), id});
+  std::sort(named.begin(), named.end(), [](const Named& a, const Named& b) {
+    if (a.file.device != b.file.device) return a.file.device < b.file.device;
+    if (a.file.inode != b.file.inode) return a.file.inode < b.file.inode;
+    return a.id < b.id;
+  });
+  std::vector<EntryId> firsts;
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    if (i == 0 || named[i].file != named[i - 1].file) firsts.push_back(named[i].id);
+  }
+  std::sort(firsts.begin(), firsts.end());
+  ids = std::move(firsts);
+}
+
 }  // namespace
 
 std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum) {
@@ -33,15 +70,19 @@ std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum) 
   // Ids were visited in ascending order, so a stable sort keeps index order within a size.
   sort_largest_first(candidates);
   std::vector<EntryId> colliding;
+  std::vector<EntryId> run;
   for_each_shared_run(candidates.begin(), candidates.end(),
                       [](const SizedId& a, const SizedId& b) { return a.size == b.size; },
                       [&](auto first, auto last) {
-                        for (; first != last; ++first) colliding.push_back(first->id);
+                        run.clear();
+                        for (; first != last; ++first) run.push_back(first->id);
+                        keep_first_of_each_object(index, run);
+                        if (run.size() >= 2) colliding.insert(colliding.end(), run.begin(), run.end());
                       });
   return colliding;
 }
 
-std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEntry> sampled) {
+std::vector<StageFile> sample_collisions(const Index& index, std::vector<HashedEntry> sampled) {
   const auto size_of = [&](const HashedEntry& e) { return index.size(e.id); };
   std::stable_sort(sampled.begin(), sampled.end(), [&](const HashedEntry& a, const HashedEntry& b) {
     const std::uint64_t size_a = size_of(a), size_b = size_of(b);
@@ -49,11 +90,11 @@ std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEnt
     if (a.hash != b.hash) return a.hash < b.hash;
     return a.id < b.id;
   });
-  std::vector<EntryId> colliding;
+  std::vector<StageFile> colliding;
   for_each_shared_run(sampled.begin(), sampled.end(),
                       [&](const HashedEntry& a, const HashedEntry& b) { return size_of(a) == size_of(b) && a.hash == b.hash; },
                       [&](auto first, auto last) {
-                        for (; first != last; ++first) colliding.push_back(first->id);
+                        for (; first != last; ++first) colliding.push_back({first->id, first->content});
                       });
   return colliding;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/entry_id.h"
+#include "hashing/digest.h"
 #include "hashing/hash_stage.h"
 #include "index/entry_lookup.h"
 #include "index/index.h"
@@ -13,7 +14,7 @@
 namespace qm {
 
 struct DuplicateGroup {
-  std::string hash;                  // the full content hash shared by the files
+  Digest hash;                       // the full content hash shared by the files
   std::vector<Item> files;           // oldest first
   std::uint64_t reclaimable = 0;     // allocated bytes of every file but the first
 };
@@ -21,11 +22,15 @@ struct DuplicateGroup {
 // Candidates (present, not a directory, size >= minimum, exactly one link) that share
 // their size with another candidate. Grouped by size, largest size first so the
 // longest work starts early; index order within a size.
+// One object reached under several names (a bind mount shows the same files
+// twice) is one candidate, its first entry in index order: it is no copy of
+// itself, and deleting one of its names would delete the only copy.
 std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum);
 
-// The ids whose (indexed size, sampled hash) is shared by another id; same order
-// rules as size_collisions.
-std::vector<EntryId> sample_collisions(const Index& index, std::vector<HashedEntry> sampled);
+// The files whose (indexed size, sampled hash) is shared by another file, with
+// their content hash when the sample read already gave it; same order rules as
+// size_collisions.
+std::vector<StageFile> sample_collisions(const Index& index, std::vector<HashedEntry> sampled);
 
 // Oldest modification time first; equal times by path bytes (a prefix first). Stable.
 void order_group_members(std::vector<Item>& files);

@@ -7,9 +7,11 @@ namespace qm {
 DuplicateReport find_duplicates(const Index& index, HashCache& cache, const HashContext& context,
                                 std::uint64_t minimum, ProgressSink& progress) {
   const Clock::TimePoint start = context.clock.now();
-  const std::vector<EntryId> to_sample = size_collisions(index, minimum);
+  std::vector<StageFile> to_sample;
+  for (const EntryId id : size_collisions(index, minimum)) to_sample.push_back({id, std::nullopt});
   auto sampled = run_hash_stage(index, cache, context, to_sample, HashMode::Sampled, "sampling", start, progress);
-  const std::vector<EntryId> to_hash = sample_collisions(index, std::move(sampled));
+  // Files the samples covered whole come with their content hash: counted, not read again.
+  const std::vector<StageFile> to_hash = sample_collisions(index, std::move(sampled));
   auto hashed = run_hash_stage(index, cache, context, to_hash, HashMode::Full, "hashing", start, progress);
   DuplicateReport report;
   report.groups = content_groups(index, std::move(hashed));

@@ -3,7 +3,7 @@
 namespace qm {
 
 std::size_t HashCacheKeyHash::operator()(const HashCacheKey& key) const {
-  // splitmix-style mixing of the five fields.
+  // splitmix-style mixing of the six fields.
   auto mix = [](std::uint64_t h, std::uint64_t v) {
     h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
     h ^= h >> 31;
@@ -14,21 +14,54 @@ std::size_t HashCacheKeyHash::operator()(const HashCacheKey& key) const {
   h = mix(h, key.inode);
   h = mix(h, key.size);
   h = mix(h, key.modified);
+  h = mix(h, key.changed);
   h = mix(h, static_cast<std::uint64_t>(key.mode));
   return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
-std::optional<std::string> HashCache::lookup(const HashCacheKey& key) const {
+void HashCache::unlink(Slot& slot) {
+  (slot.newer ? slot.newer->older : newest_) = slot.older;
+  (slot.older ? slot.older->newer : oldest_) = slot.newer;
+  slot.newer = slot.older = nullptr;
+}
+
+void HashCache::push_newest(Slot& slot) {
+  slot.newer = nullptr;
+  slot.older = newest_;
+  (newest_ ? newest_->newer : oldest_) = &slot;
+  newest_ = &slot;
+}
+
+std::optional<FileHashes> HashCache::lookup(const HashCacheKey& key) {
   std::lock_guard guard(lock_);
   auto it = map_.find(key);
   if (it == map_.end()) return std::nullopt;
-  return it->second;
+  Slot& slot = it->second;
+  if (&slot != newest_) {
+    unlink(slot);
+    push_newest(slot);
+  }
+  return slot.hashes;
 }
 
-void HashCache::insert(const HashCacheKey& key, const std::string& hash) {
+void HashCache::insert(const HashCacheKey& key, const FileHashes& hashes) {
   std::lock_guard guard(lock_);
-  if (map_.size() >= kCapacity) map_.clear();
-  map_.insert_or_assign(key, hash);
+  if (auto it = map_.find(key); it != map_.end()) {
+    it->second.hashes = hashes;
+    unlink(it->second);
+    push_newest(it->second);
+    return;
+  }
+  if (map_.size() >= kCapacity && oldest_) {
+    const HashCacheKey victim = *oldest_->key;  // a copy: erase destroys the node holding it
+    unlink(*oldest_);
+    map_.erase(victim);
+  }
+  auto [it, inserted] = map_.try_emplace(key);
+  (void)inserted;
+  it->second.hashes = hashes;
+  it->second.key = &it->first;
+  push_newest(it->second);
 }
 
 std::size_t HashCache::size() const {

@@ -1,19 +1,26 @@
 #pragma once
+// The process-wide cache of file hashes the duplicate finder computed.
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <unordered_map>
+
+#include "hashing/digest.h"
 
 namespace qm {
 
 enum class HashMode : std::uint8_t { Full, Sampled };
 
+// One file as it was when it was hashed. Size and modification time can be
+// put back after a change (touch -r, cp -p, rsync -t all do), so the key also
+// holds the status-change time, which every change of content or times moves
+// to the present and which no call can set back.
 struct HashCacheKey {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
-  std::uint64_t modified = 0;
+  std::uint64_t modified = 0;  // ns since the epoch
+  std::uint64_t changed = 0;   // status-change time, ns since the epoch
   HashMode mode = HashMode::Full;
 
   bool operator==(const HashCacheKey&) const = default;
@@ -23,20 +30,52 @@ struct HashCacheKeyHash {
   std::size_t operator()(const HashCacheKey& key) const;
 };
 
-// Hashes the duplicate finder computed, for the life of the process. The lock is
-// held only for one lookup or one empty-and-insert, never during file I/O.
+// What one read of a file produced.
+struct FileHashes {
+  Digest digest;  // the hash of the read's mode
+  // Sampled reads only: the hash of the whole content, when the three samples
+  // covered all of it (files of up to three sample lengths).
+  std::optional<Digest> content;
+
+  bool operator==(const FileHashes&) const = default;
+};
+
+// Hashes for the life of the process, at most kCapacity of them: inserting
+// into a full cache drops the least recently used entry, so a tree larger than
+// the cache keeps most of its hashes from one request to the next. The lock is
+// held only for one lookup or one insert, never during file I/O.
 class HashCache {
  public:
   static constexpr std::size_t kCapacity = 100000;
 
-  std::optional<std::string> lookup(const HashCacheKey& key) const;
-  // Empties the whole map first when it already holds kCapacity entries or more.
-  void insert(const HashCacheKey& key, const std::string& hash);
+  HashCache() = default;
+  HashCache(const HashCache&) = delete;
+  HashCache& operator=(const HashCache&) = delete;
+
+  // The stored hashes, which become the most recently used.
+  std::optional<FileHashes> lookup(const HashCacheKey& key);
+  // Stores (or replaces) the key's hashes as the most recently used; when the
+  // key is new and the cache full, the least recently used entry goes first.
+  void insert(const HashCacheKey& key, const FileHashes& hashes);
   std::size_t size() const;
 
  private:
+  // Entries are chained from the most to the least recently used. A map node
+  // never moves, so the chain links point into the map itself.
+  struct Slot {
+    FileHashes hashes;
+    const HashCacheKey* key = nullptr;
+    Slot* newer = nullptr;
+    Slot* older = nullptr;
+  };
+
+  void unlink(Slot& slot);
+  void push_newest(Slot& slot);
+
   mutable std::mutex lock_;
-  std::unordered_map<HashCacheKey, std::string, HashCacheKeyHash> map_;
+  std::unordered_map<HashCacheKey, Slot, HashCacheKeyHash> map_;
+  Slot* newest_ = nullptr;  // guarded by lock_
+  Slot* oldest_ = nullptr;  // guarded by lock_
 };
 
 }  // namespace qm

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "blake3.h"
 #include "common/os_error.h"
@@ -43,12 +46,22 @@ unsigned char* read_buffer() {
   return buffer.get();
 }
 
-bool cache_may_serve(const Clock& clock, std::uint64_t indexed_modified) {
+// The wall clock when it is not before the epoch.
+std::optional<std::uint64_t> wall_now_ns(const Clock& clock) {
   const std::int64_t wall_ns = clock.wall_ns();
-  if (wall_ns < 0) return false;
-  const auto now_ns = static_cast<std::uint64_t>(wall_ns);
-  const std::uint64_t age = now_ns > indexed_modified ? now_ns - indexed_modified : 0;
+  if (wall_ns < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(wall_ns);
+}
+
+// At least kCacheMinimumAgeNs from then to now (a time in the future is 0 old).
+bool at_least_minimum_age(std::uint64_t now_ns, std::uint64_t then_ns) {
+  const std::uint64_t age = now_ns > then_ns ? now_ns - then_ns : 0;
   return age >= kCacheMinimumAgeNs;
+}
+
+std::uint64_t changed_ns(const struct stat& st) {
+  const struct timespec& ctime = stat_ctime(st);
+  return modified_nanoseconds(ctime.tv_sec, ctime.tv_nsec);
 }
 
 ssize_t pread_retrying(int fd, unsigned char* buffer, std::size_t length, std::uint64_t offset) {
@@ -62,59 +75,102 @@ ssize_t pread_retrying(int fd, unsigned char* buffer, std::size_t length, std::u
 // The whole content in 1 MiB reads until end of file. A file that grows past its
 // indexed size has changed for sure; stopping there keeps a file that is being
 // written without end from holding a worker forever.
-Result<bool> hash_full(const FileOpener& files, int fd, std::uint64_t indexed_size, blake3_hasher& hasher) {
+Result<Digest> hash_full(const FileOpener& files, int fd, std::uint64_t indexed_size) {
 #if defined(POSIX_FADV_SEQUENTIAL)
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+  blake3_hasher hasher;
+  init_hasher(hasher);
   unsigned char* buffer = read_buffer();
   std::uint64_t total = 0;
   for (;;) {
     const ssize_t n = files.read_some(fd, buffer, kFullReadSize);
     if (n < 0) return CommandError{last_os_error_text()};
-    if (n == 0) return true;
+    if (n == 0) return finish_digest(hasher);
     blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
     total += static_cast<std::uint64_t>(n);
     if (total > indexed_size) return CommandError{kChangedWhileHashingError};
   }
 }
 
-// Three single reads of up to 16 KiB at 0, tail / 2 and tail; only returned bytes count.
-Result<bool> hash_sampled(int fd, std::uint64_t indexed_size, blake3_hasher& hasher) {
+// Where the three samples start: 0, tail / 2 and tail.
+std::array<std::uint64_t, 3> sample_offsets(std::uint64_t size) {
+  const std::uint64_t tail = size > kSampleReadSize ? size - kSampleReadSize : 0;
+  return {0, tail / 2, tail};
+}
+
+// Three single reads of up to 16 KiB at the sample offsets; only returned bytes count.
+Result<FileHashes> hash_sampled(int fd, std::uint64_t indexed_size) {
+  blake3_hasher hasher;
+  init_hasher(hasher);
   unsigned char* buffer = read_buffer();
-  const std::uint64_t tail = indexed_size > kSampleReadSize ? indexed_size - kSampleReadSize : 0;
-  const std::uint64_t offsets[3] = {0, tail / 2, tail};
-  for (const std::uint64_t offset : offsets) {
+  for (const std::uint64_t offset : sample_offsets(indexed_size)) {
     const ssize_t n = pread_retrying(fd, buffer, kSampleReadSize, offset);
     if (n < 0) return CommandError{last_os_error_text()};
     blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
   }
-  return true;
+  return FileHashes{finish_digest(hasher), std::nullopt};
+}
+
+// A file the samples cover whole: read once, then the sampled hash from the
+// three slices of those bytes (what the three sample reads would return) and
+// the content hash of all of them. Fewer bytes than indexed: it shrank.
+Result<FileHashes> hash_sampled_whole(int fd, std::uint64_t indexed_size) {
+  unsigned char* buffer = read_buffer();
+  const auto size = static_cast<std::size_t>(indexed_size);
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t n = pread_retrying(fd, buffer + total, size - total, total);
+    if (n < 0) return CommandError{last_os_error_text()};
+    if (n == 0) return CommandError{kChangedWhileHashingError};
+    total += static_cast<std::size_t>(n);
+  }
+  blake3_hasher sampled;
+  init_hasher(sampled);
+  for (const std::uint64_t offset : sample_offsets(indexed_size)) {
+    const auto start = static_cast<std::size_t>(offset);
+    blake3_hasher_update(&sampled, buffer + start, std::min(kSampleReadSize, size - start));
+  }
+  blake3_hasher content;
+  init_hasher(content);
+  blake3_hasher_update(&content, buffer, size);
+  return FileHashes{finish_digest(sampled), finish_digest(content)};
+}
+
+Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t indexed_size, HashMode mode) {
+  if (mode == HashMode::Sampled) {
+    return indexed_size <= kSamplesCoverWholeFile ? hash_sampled_whole(fd, indexed_size) : hash_sampled(fd, indexed_size);
+  }
+  auto digest = hash_full(files, fd, indexed_size);
+  if (!digest) return std::move(digest).take_error();
+  return FileHashes{*digest, std::nullopt};
 }
 
 }  // namespace
 
-Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
-                               HashMode mode, bool revalidate) {
+Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
+                              HashMode mode, bool revalidate) {
   auto indexed = revalidate ? revalidate_entry(index, id) : lookup_entry(index, id);
   if (!indexed) return std::move(indexed).take_error();
   const EntryMetadata& was = indexed->metadata;
   if (was.directory) return CommandError{kNotAFileError};
 
-  const HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, mode};
   // The file's directory, reached name by name from "/" through no link and
   // with no path length limit; the file is examined and opened there.
   auto place = open_entry_parent(index, indexed->id);
   if (!place) return std::move(place).take_error();
 
-  {
-    auto fresh = stat_entry_at(place->directory.get(), place->name);
-    if (!fresh) return std::move(fresh).take_error();
-    if (fresh->file != was.file || fresh->size != was.size || fresh->modified != was.modified) {
-      return CommandError{kFileChangedError};
-    }
+  // The file as it is now: one lstat, no read. The cache is keyed by what it shows.
+  auto fresh = stat_entry_status_at(place->directory.get(), place->name);
+  if (!fresh) return std::move(fresh).take_error();
+  if (fresh->metadata.file != was.file || fresh->metadata.size != was.size ||
+      fresh->metadata.modified != was.modified) {
+    return CommandError{kFileChangedError};
   }
+  HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, fresh->changed, mode};
 
-  if (!revalidate && cache_may_serve(context.clock, was.modified)) {
+  const std::optional<std::uint64_t> read_start_ns = revalidate ? std::nullopt : wall_now_ns(context.clock);
+  if (read_start_ns && at_least_minimum_age(*read_start_ns, was.modified)) {
     if (auto cached = cache.lookup(key)) return std::move(*cached);
   }
 
@@ -133,17 +189,16 @@ Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashC
     return CommandError{kFileChangedError};
   }
 
-  blake3_hasher hasher;
-  init_hasher(hasher);
-  auto hashed = mode == HashMode::Full ? hash_full(context.files, file.get(), was.size, hasher)
-                                       : hash_sampled(file.get(), was.size, hasher);
-  if (!hashed) return std::move(hashed).take_error();
+  auto hashed = read_hashes(context.files, file.get(), was.size, mode);
+  if (!hashed) return hashed;
 
+  // Size and both times as before the read: a write that put the modification
+  // time back still moved the status-change time.
   struct stat after;
   if (::fstat(file.get(), &after) != 0) return CommandError{last_os_error_text()};
   const struct timespec modified_after = stat_mtime(after);
   if (static_cast<std::uint64_t>(after.st_size) != was.size || modified_after.tv_sec != modified_before.tv_sec ||
-      modified_after.tv_nsec != modified_before.tv_nsec) {
+      modified_after.tv_nsec != modified_before.tv_nsec || changed_ns(after) != changed_ns(before)) {
     return CommandError{kChangedWhileHashingError};
   }
 
@@ -152,9 +207,9 @@ Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashC
     if (!again) return std::move(again).take_error();
   }
 
-  std::string hex = finish_hex(hasher);
-  if (!revalidate) cache.insert(key, hex);
-  return hex;
+  key.changed = changed_ns(before);
+  if (read_start_ns && at_least_minimum_age(*read_start_ns, key.changed)) cache.insert(key, *hashed);
+  return hashed;
 }
 
 }  // namespace qm

@@ -17,7 +17,13 @@ inline constexpr const char* kChangedWhileHashingError = "File changed while has
 // Bytes per read of a full hash, and the most bytes one sample read takes.
 inline constexpr std::size_t kFullReadSize = 1048576;
 inline constexpr std::size_t kSampleReadSize = 16384;
-// A cached hash is served only for files whose indexed mtime is at least this old.
+// The three samples cover every byte of a file up to this size: a sampled
+// read of such a file reads it whole and yields its content hash as well.
+inline constexpr std::uint64_t kSamplesCoverWholeFile = 3 * kSampleReadSize;
+// A cached hash is served only for files whose indexed mtime is at least this
+// old, and stored only for files whose status-change time was at least this
+// long before the read began: a change within the timestamps' granularity
+// after the read could otherwise leave both times as they were.
 inline constexpr std::uint64_t kCacheMinimumAgeNs = 4000000000ull;
 
 // What hashing reads files and time through.
@@ -26,13 +32,18 @@ struct HashContext {
   const Clock& clock;
 };
 
-// BLAKE3 of one indexed regular file as 64 lowercase hex digits. Refuses a file
-// that differs from the index, or that changed while it was read.
+// BLAKE3 of one indexed regular file (full or sampled). Refuses a file that
+// differs from the index, or that changed (content, size, times) while it was read.
 // revalidate set: the item and its ancestors are checked on disk before and after,
 // and the cache is neither read nor written.
-// revalidate clear: the cache serves files at least 4 s old and stores every result.
+// revalidate clear: one lstat of the file as it is now comes first, and the
+// cache serves a hash only when identity, size, modification and status-change
+// times all match it and the file is at least 4 s old; results are stored
+// unless the file changed less than 4 s before the read (see kCacheMinimumAgeNs).
+// A sampled hash of a file no larger than kSamplesCoverWholeFile carries its
+// content hash too.
 // Safe to call from several threads at once; the Index is only read.
-Result<std::string> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
+Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
                                HashMode mode, bool revalidate);
 
 }  // namespace qm

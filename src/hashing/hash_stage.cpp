@@ -1,5 +1,6 @@
 #include "hashing/hash_stage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -55,27 +56,61 @@ class StageReporter {
   std::size_t last_entries_ = 0;  // guarded by lock_
 };
 
+// Positions into files, sorted by the files' (device, inode); ids the index
+// does not hold (they fail at once) go first.
+void order_by_identity(const Index& index, std::span<const StageFile> files, std::vector<std::size_t>& positions) {
+  struct Keyed {
+    FileId file;
+    std::size_t position;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(positions.size());
+  for (const std::size_t i : positions) {
+    const EntryId id = files[i].id;
+    keyed.push_back({index.valid(id) ? index.file_id(id) : FileId{}, i});
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.file.device != b.file.device) return a.file.device < b.file.device;
+    if (a.file.inode != b.file.inode) return a.file.inode < b.file.inode;
+    return a.position < b.position;
+  });
+  for (std::size_t k = 0; k < keyed.size(); ++k) positions[k] = keyed[k].position;
+}
+
 }  // namespace
 
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
-                                        const std::vector<EntryId>& ids, HashMode mode, std::string_view phase,
+                                        std::span<const StageFile> files, HashMode mode, std::string_view phase,
                                         Clock::TimePoint command_start, ProgressSink& progress) {
-  StageReporter reporter(progress, context.clock, phase, ids.size(), command_start);
+  StageReporter reporter(progress, context.clock, phase, files.size(), command_start);
   reporter.report_start();
 
-  // Slot i holds the hash of ids[i]; empty when it failed (a hash is never empty).
-  std::vector<std::string> hashes(ids.size());
-  process_pool().for_each_index(ids.size(), [&](std::size_t i) {
-    auto hashed = hash_entry(index, cache, context, ids[i], mode, false);
-    if (hashed) hashes[i] = std::move(hashed).value();
+  // Slot i holds what files[i] hashed to; empty when it failed.
+  std::vector<std::optional<FileHashes>> slots(files.size());
+  std::vector<std::size_t> to_read;
+  to_read.reserve(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (files[i].known) {
+      slots[i] = FileHashes{*files[i].known, std::nullopt};
+      reporter.finished_one();
+    } else {
+      to_read.push_back(i);
+    }
+  }
+  order_by_identity(index, files, to_read);
+
+  process_pool().for_each_index(to_read.size(), [&](std::size_t k) {
+    const std::size_t i = to_read[k];
+    auto hashed = hash_entry(index, cache, context, files[i].id, mode, false);
+    if (hashed) slots[i] = std::move(hashed).value();
     reporter.finished_one();
   });
   reporter.report_end();
 
   std::vector<HashedEntry> results;
-  results.reserve(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (!hashes[i].empty()) results.push_back({std::move(hashes[i]), ids[i]});
+  results.reserve(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (slots[i]) results.push_back({slots[i]->digest, files[i].id, slots[i]->content});
   }
   return results;
 }

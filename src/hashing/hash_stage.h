@@ -1,31 +1,45 @@
 #pragma once
 // One parallel hashing pass of the duplicate finder, with its progress reports.
 #include <cstdint>
-#include <string>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "common/clock.h"
 #include "common/entry_id.h"
 #include "common/progress_sink.h"
+#include "hashing/digest.h"
 #include "hashing/hash_cache.h"
 #include "hashing/hash_entry.h"
 #include "index/index.h"
 
 namespace qm {
 
+// One file a stage hashed.
 struct HashedEntry {
-  std::string hash;
+  Digest hash;
   EntryId id = kNoEntry;
+  // Sampled stage: the content hash, when the sample read took the whole file.
+  std::optional<Digest> content;
 };
 
-// Hashes every id with hash_entry (mode, revalidate clear) on the process pool and
-// returns the ids that hashed, in the order of ids; failures are dropped silently.
-// Reports progress with "entries" 0 first (also for no ids), then at most one
-// per kProgressSpacing from the workers, and one with "entries" equal to "total"
-// at the end. "elapsedMs" counts from command_start.
+// One file for a stage: its id, and its hash when an earlier read already gave it.
+struct StageFile {
+  EntryId id = kNoEntry;
+  std::optional<Digest> known;
+};
+
+// Hashes every file with hash_entry (mode, revalidate clear) on the process pool
+// and returns the ones that hashed, in the order of files; failures are dropped
+// silently. A file with a known hash is not read and counts as done at once.
+// The others are read in order of identity (device, inode), which on most file
+// systems follows where the data lies.
+// Reports progress with "entries" 0 first (also for no files), then at most one
+// per kProgressSpacing, and one with "entries" equal to "total" at the end.
+// "elapsedMs" counts from command_start.
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
-                                        const std::vector<EntryId>& ids, HashMode mode, std::string_view phase,
+                                        std::span<const StageFile> files, HashMode mode, std::string_view phase,
                                         Clock::TimePoint command_start, ProgressSink& progress);
 
 }  // namespace qm

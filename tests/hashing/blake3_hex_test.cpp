@@ -12,8 +12,8 @@ TEST(Blake3Hex, EmptyInputGivesTheKnownDigest) {
 }
 
 TEST(Blake3Hex, DigestBytesAreWrittenHighNibbleFirstInLowercase) {
-  std::uint8_t digest[BLAKE3_OUT_LEN];
-  for (std::size_t i = 0; i < BLAKE3_OUT_LEN; ++i) digest[i] = static_cast<std::uint8_t>(i * 8 + 7);
+  Digest digest;
+  for (std::size_t i = 0; i < digest.bytes.size(); ++i) digest.bytes[i] = static_cast<std::uint8_t>(i * 8 + 7);
   EXPECT_EQ(digest_hex(digest), "070f171f272f373f474f575f676f777f878f979fa7afb7bfc7cfd7dfe7eff7ff");
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "hashing/blake3_hex.h"
+
 namespace qm {
 namespace {
 
@@ -63,12 +65,72 @@ INSTANTIATE_TEST_SUITE_P(Minimums, SizeCollisions,
                                            SizeCase{"above_everything", 41, {}}),
                          [](const auto& test_info) { return std::string(test_info.param.name); });
 
+Digest d(std::string_view text) { return blake3_digest(text); }
+
+TEST(SizeCollisions, OneObjectUnderSeveralNamesIsOneCandidate) {
+  // Entries 1, 3 and 4 name one object (as a bind mount shows it twice); 2 is a copy.
+  Index index;
+  fill(index, {{"a", 100}, {"b", 100}, {"a_again", 100}, {"a_once_more", 100}, {"x", 50}, {"x_again", 50}});
+  Index shared;
+  shared.reset("/root", "analysis");
+  EntryMetadata root;
+  root.directory = true;
+  shared.add(kNoEntry, "/root", root);
+  const FileId ids[] = {{1, 100}, {1, 101}, {1, 100}, {1, 100}, {1, 104}, {1, 104}};
+  const std::uint64_t sizes[] = {100, 100, 100, 100, 50, 50};
+  for (std::size_t i = 0; i < 6; ++i) {
+    EntryMetadata e;
+    e.size = sizes[i];
+    e.file = ids[i];
+    e.links = 1;
+    shared.add(0, index.name(static_cast<EntryId>(i + 1)), e);
+  }
+  // The copy pairs with the first name of the object; the object alone in its size drops out.
+  EXPECT_EQ(size_collisions(shared, 0), (std::vector<EntryId>{1, 2}));
+}
+
+TEST(SizeCollisions, ALongRunOfOneSizeKeepsTheFirstNameOfEachObject) {
+  Index index;
+  index.reset("/root", "analysis");
+  EntryMetadata root;
+  root.directory = true;
+  index.add(kNoEntry, "/root", root);
+  std::vector<EntryId> expected;
+  for (std::uint64_t i = 0; i < 40; ++i) {
+    EntryMetadata e;
+    e.size = 1000;
+    e.file = {1, 500 + i % 25};  // names 26..40 repeat the objects of 1..15
+    e.links = 1;
+    const EntryId id = index.add(0, "f" + std::to_string(i), e);
+    if (i < 25) expected.push_back(id);
+  }
+  EXPECT_EQ(size_collisions(index, 0), expected);
+}
+
+std::vector<EntryId> ids_of(const std::vector<StageFile>& files) {
+  std::vector<EntryId> ids;
+  for (const StageFile& file : files) ids.push_back(file.id);
+  return ids;
+}
+
 TEST(SampleCollisions, GroupsBySizeAndSampledHashTogether) {
   Index index;
   fill(index, {{"a", 100}, {"b", 100}, {"c", 100}, {"d", 200}, {"e", 200}, {"f", 300}});
-  // a and c share size and sample; d shares a's sample text but not its size.
-  const std::vector<HashedEntry> sampled = {{"s1", 1}, {"s2", 2}, {"s1", 3}, {"s1", 4}, {"s3", 5}, {"s1", 6}};
-  EXPECT_EQ(sample_collisions(index, sampled), (std::vector<EntryId>{1, 3}));
+  // a and c share size and sample; d shares a's sample but not its size.
+  const std::vector<HashedEntry> sampled = {{d("s1"), 1, std::nullopt}, {d("s2"), 2, std::nullopt}, {d("s1"), 3, std::nullopt},
+                                            {d("s1"), 4, std::nullopt}, {d("s3"), 5, std::nullopt}, {d("s1"), 6, std::nullopt}};
+  EXPECT_EQ(ids_of(sample_collisions(index, sampled)), (std::vector<EntryId>{1, 3}));
+}
+
+TEST(SampleCollisions, CarriesTheContentHashesTheSamplesGave) {
+  Index index;
+  fill(index, {{"a", 100}, {"b", 100}, {"c", 100}});
+  const std::vector<HashedEntry> sampled = {{d("s"), 1, d("content a")}, {d("s"), 2, std::nullopt}, {d("s"), 3, d("content c")}};
+  const auto files = sample_collisions(index, sampled);
+  ASSERT_EQ(ids_of(files), (std::vector<EntryId>{1, 2, 3}));
+  EXPECT_EQ(files[0].known, d("content a"));
+  EXPECT_FALSE(files[1].known.has_value());
+  EXPECT_EQ(files[2].known, d("content c"));
 }
 
 TEST(ContentGroups, DropsForgottenFilesAndGroupsLeftAlone) {
@@ -76,10 +138,13 @@ TEST(ContentGroups, DropsForgottenFilesAndGroupsLeftAlone) {
   fill(index, {{"a", 9000, 1, false, 30}, {"b", 9000, 1, false, 10}, {"c", 9000, 1, false, 20},
                {"d", 100}, {"e", 100}, {"f", 50}});
   index.take_out(5);
-  const std::vector<HashedEntry> hashed = {{"H", 1}, {"X", 4}, {"H", 2}, {"X", 5}, {"H", 3}, {"Y", 6}};
+  std::vector<HashedEntry> hashed;
+  for (const auto& [text, id] : {std::pair{"H", 1}, {"X", 4}, {"H", 2}, {"X", 5}, {"H", 3}, {"Y", 6}}) {
+    hashed.push_back({d(text), static_cast<EntryId>(id), std::nullopt});
+  }
   const auto groups = content_groups(index, hashed);
   ASSERT_EQ(groups.size(), 1u);
-  EXPECT_EQ(groups[0].hash, "H");
+  EXPECT_EQ(groups[0].hash, d("H"));
   std::vector<std::string> names;
   for (const auto& file : groups[0].files) names.push_back(file.name);
   EXPECT_EQ(names, (std::vector<std::string>{"b", "c", "a"}));

@@ -84,9 +84,17 @@ TEST_P(SampledHash, IsTheHashOfTheThreeSampleSlicesConcatenated) {
 
   std::string slices;
   for (const std::size_t offset : c.offsets) slices += content.substr(std::min(offset, content.size()), kSampleReadSize);
-  auto hashed = hash_entry(*engine, id_of(engine->index, path), HashMode::Sampled, false);
+  auto hashed = test::hash_entry_hashes(*engine, id_of(engine->index, path), HashMode::Sampled, false);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
-  EXPECT_EQ(*hashed, blake3_hex(slices));
+  EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(slices));
+  // Samples that cover the file whole give its content hash from the same read.
+  if (c.size <= kSamplesCoverWholeFile) {
+    ASSERT_TRUE(hashed->content.has_value());
+    EXPECT_EQ(digest_hex(*hashed->content), blake3_hex(content));
+  } else {
+    EXPECT_FALSE(hashed->content.has_value());
+  }
+  EXPECT_EQ(engine->files.take().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,6 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SampleCase{"empty", 0, {0, 0, 0}}, SampleCase{"smaller_than_a_sample", 10000, {0, 0, 0}},
                       SampleCase{"exactly_one_sample", 16384, {0, 0, 0}},
                       SampleCase{"odd_tail_rounds_the_middle_down", 16385, {0, 0, 1}},
+                      SampleCase{"three_samples_exactly", 49152, {0, 16384, 32768}},
+                      SampleCase{"one_byte_more_than_three_samples", 49153, {0, 16384, 32769}},
                       SampleCase{"hundred_thousand_bytes", 100000, {0, 41808, 83616}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
@@ -332,19 +342,21 @@ TEST(HashEntryCache, OldUnchangedFileIsServedFromTheCacheWithoutOpeningIt) {
   EXPECT_EQ(engine->hash_cache.size(), 2u);
 }
 
-TEST(HashEntryCache, ServesExactlyTheStoredTextForTheIndexedKey) {
+TEST(HashEntryCache, ServesExactlyTheStoredHashForTheKeyOfTheFileAsItIsNow) {
   TempDir dir;
   const std::string path = dir.write_file("old", "content");
   make_old(path, 123);
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
   const FileId file = engine->index.file_id(id);
-  const HashCacheKey key{file.device, file.inode, 7, 1600000000000000123ull, HashMode::Full};
-  engine->hash_cache.insert(key, "stored text");
+  const HashCacheKey key{file.device, file.inode, 7, 1600000000000000123ull, test::changed_time_of(path), HashMode::Full};
+  const Digest stored = blake3_digest("stored");
+  engine->hash_cache.insert(key, {stored, std::nullopt});
 
-  auto hashed = hash_entry(*engine, id, HashMode::Full, false);
+  auto hashed = test::hash_entry_hashes(*engine, id, HashMode::Full, false);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
-  EXPECT_EQ(*hashed, "stored text");
+  EXPECT_EQ(hashed->digest, stored);
+  EXPECT_TRUE(engine->files.take().empty());
 }
 
 struct AgeCase {
@@ -360,9 +372,11 @@ class CacheAge : public ::testing::TestWithParam<AgeCase> {};
 TEST_P(CacheAge, OnlyFilesAtLeastFourSecondsOldAreServedFromTheCache) {
   TempDir dir;
   const std::string path = dir.write_file("file", pseudo_random_bytes(50000, 3));
-  make_old(path, 500);
+  // A day ahead of the machine's time, so its status-change time (now) is long settled.
+  const std::int64_t modified_ns = system_clock().wall_ns() / 1000000000 * 1000000000 + 86400000000000 + 500;
+  test::set_mtime(path, modified_ns / 1000000000, 500);
   auto engine = engine_over(dir.path());
-  const test::StepClock clock(std::chrono::nanoseconds(0), 1600000000000000500 + GetParam().age_ns);
+  const test::StepClock clock(std::chrono::nanoseconds(0), modified_ns + GetParam().age_ns);
   engine->clock = &clock;
   const EntryId id = id_of(engine->index, path);
 
@@ -390,15 +404,144 @@ TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
   auto engine = engine_over(dir.path());
   const EntryId id = id_of(engine->index, path);
   const FileId file = engine->index.file_id(id);
-  const HashCacheKey key{file.device, file.inode, engine->index.size(id), engine->index.modified(id), HashMode::Full};
-  engine->hash_cache.insert(key, "stale text");
+  const HashCacheKey key{file.device, file.inode, engine->index.size(id), engine->index.modified(id),
+                         test::changed_time_of(path), HashMode::Full};
+  const FileHashes stale{blake3_digest("stale"), std::nullopt};
+  engine->hash_cache.insert(key, stale);
 
   auto hashed = hash_entry(*engine, id, HashMode::Full, true);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
   EXPECT_EQ(*hashed, blake3_hex("content"));
-  EXPECT_EQ(engine->hash_cache.lookup(key), "stale text");
+  EXPECT_EQ(engine->hash_cache.lookup(key), stale);
   EXPECT_EQ(engine->hash_cache.size(), 1u);
 }
+
+// ---- a change that puts size and modification time back
+
+// Each rewrites bytes of the file, keeps its size and restores its
+// modification time, as touch -r, cp -p and rsync -t do.
+struct RestoredTimeChange {
+  const char* name;
+  void (*change)(const std::string& path);
+};
+
+void restore_mtime_after(const std::string& path, void (*write)(const std::string&)) {
+  struct stat before;
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  write(path);
+  test::set_mtime(path, before.st_mtim.tv_sec, before.st_mtim.tv_nsec);
+}
+
+const RestoredTimeChange kRestoredTimeChanges[] = {
+    {"seventeen_bytes_in_the_middle",
+     [](const std::string& path) {
+       restore_mtime_after(path, [](const std::string& p) {
+         const int fd = ::open(p.c_str(), O_WRONLY);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(::pwrite(fd, "seventeen bytes!!", 17, 50000), 17);
+         ::close(fd);
+       });
+     }},
+    {"truncated_and_written_again",
+     [](const std::string& path) {
+       restore_mtime_after(path, [](const std::string& p) {
+         const std::string other = pseudo_random_bytes(100000, 77);
+         const int fd = ::open(p.c_str(), O_WRONLY | O_TRUNC);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(::write(fd, other.data(), other.size()), static_cast<ssize_t>(other.size()));
+         ::close(fd);
+       });
+     }},
+};
+
+void PrintTo(const RestoredTimeChange& c, std::ostream* os) { *os << c.name; }
+
+class RestoredModificationTime : public ::testing::TestWithParam<RestoredTimeChange> {};
+
+TEST_P(RestoredModificationTime, CachedHashIsNotServedAndTheFileIsReadAgain) {
+  TempDir dir;
+  const std::string path = dir.write_file("file", pseudo_random_bytes(100000, 76));
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  const std::string old_content_hash = test::b3sum_of(path);
+  for (const HashMode mode : {HashMode::Full, HashMode::Sampled}) ASSERT_TRUE(hash_entry(*engine, id, mode, false).ok());
+  engine->files.take();
+
+  GetParam().change(path);
+  ASSERT_EQ(engine->index.modified(id), 1600000000000000000ull) << "the index still matches the file";
+
+  // No scan in between: the index is the old one, the cache keyed by the old file.
+  auto full = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(full.ok()) << full.error();
+  EXPECT_EQ(*full, test::b3sum_of(path));
+  EXPECT_NE(*full, old_content_hash);
+  EXPECT_EQ(engine->files.take().size(), 1u);
+  // The new hash is the one served from now on.
+  auto again = hash_entry(*engine, id, HashMode::Full, false);
+  ASSERT_TRUE(again.ok()) << again.error();
+  EXPECT_EQ(*again, *full);
+  EXPECT_TRUE(engine->files.take().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, RestoredModificationTime, ::testing::ValuesIn(kRestoredTimeChanges),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
+
+TEST(HashEntry, AChangeThatPutsTheModificationTimeBackWhileHashingIsRefused) {
+  TempDir dir;
+  const std::string path = dir.write_file("file", pseudo_random_bytes(3 * kFullReadSize, 5));
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  int changes = 0;
+  engine->files.after_read = [&](const std::string& read_path, std::uint64_t total) {
+    if (total != kFullReadSize || changes++ != 0) return;
+    restore_mtime_after(read_path, [](const std::string& p) {
+      const int fd = ::open(p.c_str(), O_WRONLY);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
+      ::close(fd);
+    });
+  };
+  auto hashed = hash_entry(*engine, id_of(engine->index, path), HashMode::Full, false);
+  EXPECT_EQ(changes, 1);
+  ASSERT_FALSE(hashed.ok());
+  EXPECT_EQ(hashed.error(), kChangedWhileHashingError);
+  EXPECT_EQ(engine->hash_cache.size(), 0u);
+}
+
+// A change in the same tick of the file system's clock as the read would keep
+// the status-change time too, so a hash is stored only once that time is
+// settled: at least four seconds before the read began.
+struct SettledCase {
+  const char* name;
+  std::int64_t wall_minus_changed_ns;
+  bool stored;
+};
+
+void PrintTo(const SettledCase& c, std::ostream* os) { *os << c.name; }
+
+class SettledChangeTime : public ::testing::TestWithParam<SettledCase> {};
+
+TEST_P(SettledChangeTime, HashIsStoredOnlyForAFileLastChangedFourSecondsBeforeTheRead) {
+  TempDir dir;
+  const std::string path = dir.write_file("file", pseudo_random_bytes(60000, 8));
+  make_old(path);
+  auto engine = engine_over(dir.path());
+  const test::StepClock clock(std::chrono::nanoseconds(0),
+                              static_cast<std::int64_t>(test::changed_time_of(path)) + GetParam().wall_minus_changed_ns);
+  engine->clock = &clock;
+  for (const HashMode mode : {HashMode::Full, HashMode::Sampled}) {
+    ASSERT_TRUE(hash_entry(*engine, id_of(engine->index, path), mode, false).ok());
+  }
+  EXPECT_EQ(engine->hash_cache.size(), GetParam().stored ? 2u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ages, SettledChangeTime,
+                         ::testing::Values(SettledCase{"changed_after_the_clock_reading", -1000, false},
+                                           SettledCase{"changed_just_now", 0, false},
+                                           SettledCase{"a_nanosecond_short_of_four_seconds", 3999999999, false},
+                                           SettledCase{"four_seconds_before", 4000000000, true}),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
 
 }  // namespace
 }  // namespace qm

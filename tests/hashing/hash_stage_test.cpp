@@ -26,13 +26,13 @@ TEST(HashStage, ReturnsTheHashedIdsInInputOrderAndDropsFailuresSilently) {
   ::unlink((dir / "f5").c_str());
 
   // Files in reverse, with a directory, an unknown id and a deleted file among them.
-  std::vector<EntryId> ids;
+  std::vector<StageFile> ids;
   std::vector<std::string> expected_hashes;
   for (int i = 23; i >= 0; --i) {
-    ids.push_back(id_of(engine->index, dir / ("f" + std::to_string(i))));
+    ids.push_back({id_of(engine->index, dir / ("f" + std::to_string(i))), std::nullopt});
     if (i != 5) expected_hashes.push_back(blake3_hex(contents[static_cast<std::size_t>(i)]));
-    if (i == 12) ids.push_back(id_of(engine->index, dir / "sub"));
-    if (i == 7) ids.push_back(engine->index.count() + 1);
+    if (i == 12) ids.push_back({id_of(engine->index, dir / "sub"), std::nullopt});
+    if (i == 7) ids.push_back({engine->index.count() + 1, std::nullopt});
   }
 
   test::RecordingProgress progress;
@@ -43,7 +43,7 @@ TEST(HashStage, ReturnsTheHashedIdsInInputOrderAndDropsFailuresSilently) {
   std::vector<std::string> hashes;
   std::vector<EntryId> result_ids;
   for (const auto& r : results) {
-    hashes.push_back(r.hash);
+    hashes.push_back(digest_hex(r.hash));
     result_ids.push_back(r.id);
   }
   EXPECT_EQ(hashes, expected_hashes);
@@ -97,8 +97,8 @@ TEST(HashStage, ReportsAtMostOncePerSpacingWhileItRuns) {
   TempDir dir;
   for (int i = 0; i < 40; ++i) dir.write_file("f" + std::to_string(i), test::pseudo_random_bytes(100, 7 + i));
   auto engine = test::engine_over(dir.path());
-  std::vector<EntryId> ids;
-  for (int i = 0; i < 40; ++i) ids.push_back(id_of(engine->index, dir / ("f" + std::to_string(i))));
+  std::vector<StageFile> ids;
+  for (int i = 0; i < 40; ++i) ids.push_back({id_of(engine->index, dir / ("f" + std::to_string(i))), std::nullopt});
   for (const auto step : {std::chrono::milliseconds(0), std::chrono::milliseconds(50)}) {
     const test::StepClock clock(step);
     engine->clock = &clock;
@@ -116,6 +116,28 @@ TEST(HashStage, ReportsAtMostOncePerSpacingWhileItRuns) {
       EXPECT_EQ(reports.size(), 2u) << "time stood still: only the start and the end";
     }
   }
+}
+
+TEST(HashStage, FilesWithAKnownHashAreCountedButNotRead) {
+  TempDir dir;
+  const std::string content = test::pseudo_random_bytes(2000, 3);
+  dir.write_file("read", content);
+  dir.write_file("known", content);
+  auto engine = test::engine_over(dir.path());
+  const Digest claimed = blake3_digest("what an earlier read gave");
+  const std::vector<StageFile> files = {{id_of(engine->index, dir / "known"), claimed},
+                                        {id_of(engine->index, dir / "read"), std::nullopt}};
+  test::RecordingProgress progress;
+  const auto results = run_hash_stage(engine->index, engine->hash_cache, engine->context(), files, HashMode::Full,
+                                      "hashing", system_clock().now(), progress);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].hash, claimed);
+  EXPECT_EQ(digest_hex(results[1].hash), blake3_hex(content));
+  EXPECT_EQ(engine->files.take(), (std::vector<std::string>{dir / "read"}));
+  const auto reports = progress.stage_reports();
+  ASSERT_GE(reports.size(), 2u);
+  EXPECT_EQ(reports.front().entries, 0u);
+  EXPECT_EQ(reports.back().entries, 2u);
 }
 
 }  // namespace

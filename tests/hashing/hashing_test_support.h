@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "fs/entry_metadata.h"
 #include "fs/file_opener.h"
+#include "hashing/blake3_hex.h"
 #include "hashing/hash_cache.h"
 #include "hashing/hash_entry.h"
 #include "index/index.h"
@@ -78,12 +80,26 @@ class RecordingOpener final : public FileOpener {
   mutable std::map<int, std::pair<std::string, std::uint64_t>> files_;  // by descriptor: path, bytes read
 };
 
+// The machine's clocks with the wall clock a minute ahead: hashing runs as if
+// a minute after the test wrote its files, whose status-change times are then
+// old enough for their hashes to be cached.
+class MinuteLaterClock final : public Clock {
+ public:
+  TimePoint now() const override { return system_clock().now(); }
+  std::int64_t wall_ns() const override { return system_clock().wall_ns() + 60'000'000'000; }
+};
+
+inline const Clock& minute_later_clock() {
+  static const MinuteLaterClock clock;
+  return clock;
+}
+
 // What the hashing works on: an index, the hash cache, and its seams.
 struct HashingState {
   Index index;
   HashCache hash_cache;
   RecordingOpener files;
-  const Clock* clock = &system_clock();
+  const Clock* clock = &minute_later_clock();
 
   HashContext context() const { return {files, *clock}; }
 };
@@ -95,8 +111,22 @@ inline std::unique_ptr<HashingState> engine_over(const std::string& root) {
   return state;
 }
 
-inline Result<std::string> hash_entry(HashingState& state, std::uint64_t id, HashMode mode, bool revalidate) {
+inline Result<FileHashes> hash_entry_hashes(HashingState& state, std::uint64_t id, HashMode mode, bool revalidate) {
   return qm::hash_entry(state.index, state.hash_cache, state.context(), id, mode, revalidate);
+}
+
+// The hash of the mode, in hex.
+inline Result<std::string> hash_entry(HashingState& state, std::uint64_t id, HashMode mode, bool revalidate) {
+  auto hashed = hash_entry_hashes(state, id, mode, revalidate);
+  if (!hashed) return std::move(hashed).take_error();
+  return digest_hex(hashed->digest);
+}
+
+// The status-change time of path in ns, as the hash cache keys it.
+inline std::uint64_t changed_time_of(const std::string& path) {
+  auto status = stat_entry_status(path);
+  if (!status) throw std::runtime_error("cannot stat " + path + ": " + status.error());
+  return status->changed;
 }
 
 // The id of the entry at path, or kNoEntry.
