@@ -91,10 +91,12 @@ std::vector<StageFile> sample_collisions(const Index& index, std::vector<HashedE
     return a.id < b.id;
   });
   std::vector<StageFile> colliding;
+  std::uint32_t group = 0;
   for_each_shared_run(sampled.begin(), sampled.end(),
                       [&](const HashedEntry& a, const HashedEntry& b) { return size_of(a) == size_of(b) && a.hash == b.hash; },
                       [&](auto first, auto last) {
-                        for (; first != last; ++first) colliding.push_back({first->id, first->content});
+                        for (; first != last; ++first) colliding.push_back({first->id, first->content, group});
+                        ++group;
                       });
   return colliding;
 }

@@ -28,8 +28,8 @@ struct DuplicateGroup {
 std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum);
 
 // The files whose (indexed size, sampled hash) is shared by another file, with
-// their content hash when the sample read already gave it; same order rules as
-// size_collisions.
+// their content hash when the sample read already gave it, numbered by group
+// (one number per shared (size, sampled hash)); same order rules as size_collisions.
 std::vector<StageFile> sample_collisions(const Index& index, std::vector<HashedEntry> sampled);
 
 // Oldest modification time first; equal times by path bytes (a prefix first). Stable.

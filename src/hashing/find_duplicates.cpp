@@ -8,11 +8,12 @@ DuplicateReport find_duplicates(const Index& index, HashCache& cache, const Hash
                                 std::uint64_t minimum, ProgressSink& progress) {
   const Clock::TimePoint start = context.clock.now();
   std::vector<StageFile> to_sample;
-  for (const EntryId id : size_collisions(index, minimum)) to_sample.push_back({id, std::nullopt});
+  for (const EntryId id : size_collisions(index, minimum)) to_sample.push_back({id, std::nullopt, 0});
   auto sampled = run_hash_stage(index, cache, context, to_sample, HashMode::Sampled, "sampling", start, progress);
-  // Files the samples covered whole come with their content hash: counted, not read again.
+  // Files the samples covered whole come with their content hash: counted, not
+  // read again. Larger ones are read in full only while their head has a match.
   const std::vector<StageFile> to_hash = sample_collisions(index, std::move(sampled));
-  auto hashed = run_hash_stage(index, cache, context, to_hash, HashMode::Full, "hashing", start, progress);
+  auto hashed = run_content_stage(index, cache, context, to_hash, "hashing", start, progress);
   DuplicateReport report;
   report.groups = content_groups(index, std::move(hashed));
   report.elapsed_ms = whole_ms_between(start, context.clock.now());

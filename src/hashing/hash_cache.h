@@ -9,7 +9,9 @@
 
 namespace qm {
 
-enum class HashMode : std::uint8_t { Full, Sampled };
+// What a hash covers: the whole content, the three samples, or the head (the
+// first kHeadSize bytes; the whole content of a file no larger than that).
+enum class HashMode : std::uint8_t { Full, Sampled, Head };
 
 // One file as it was when it was hashed. Size and modification time can be
 // put back after a change (touch -r, cp -p, rsync -t all do), so the key also
@@ -33,8 +35,8 @@ struct HashCacheKeyHash {
 // What one read of a file produced.
 struct FileHashes {
   Digest digest;  // the hash of the read's mode
-  // Sampled reads only: the hash of the whole content, when the three samples
-  // covered all of it (files of up to three sample lengths).
+  // Sampled and head reads: the hash of the whole content, when the read
+  // covered all of it (files of up to three sample lengths, or up to kHeadSize).
   std::optional<Digest> content;
 
   bool operator==(const FileHashes&) const = default;

@@ -93,6 +93,18 @@ Result<Digest> hash_full(const FileOpener& files, int fd, std::uint64_t indexed_
   }
 }
 
+// The first length bytes into buffer; the file ending sooner means it shrank.
+Result<bool> read_from_start(int fd, unsigned char* buffer, std::size_t length) {
+  std::size_t total = 0;
+  while (total < length) {
+    const ssize_t n = pread_retrying(fd, buffer + total, length - total, total);
+    if (n < 0) return CommandError{last_os_error_text()};
+    if (n == 0) return CommandError{kChangedWhileHashingError};
+    total += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 // Where the three samples start: 0, tail / 2 and tail.
 std::array<std::uint64_t, 3> sample_offsets(std::uint64_t size) {
   const std::uint64_t tail = size > kSampleReadSize ? size - kSampleReadSize : 0;
@@ -118,13 +130,8 @@ Result<FileHashes> hash_sampled(int fd, std::uint64_t indexed_size) {
 Result<FileHashes> hash_sampled_whole(int fd, std::uint64_t indexed_size) {
   unsigned char* buffer = read_buffer();
   const auto size = static_cast<std::size_t>(indexed_size);
-  std::size_t total = 0;
-  while (total < size) {
-    const ssize_t n = pread_retrying(fd, buffer + total, size - total, total);
-    if (n < 0) return CommandError{last_os_error_text()};
-    if (n == 0) return CommandError{kChangedWhileHashingError};
-    total += static_cast<std::size_t>(n);
-  }
+  auto read = read_from_start(fd, buffer, size);
+  if (!read) return std::move(read).take_error();
   blake3_hasher sampled;
   init_hasher(sampled);
   for (const std::uint64_t offset : sample_offsets(indexed_size)) {
@@ -137,10 +144,24 @@ Result<FileHashes> hash_sampled_whole(int fd, std::uint64_t indexed_size) {
   return FileHashes{finish_digest(sampled), finish_digest(content)};
 }
 
+// The first kHeadSize bytes (all of a smaller file), read from the start.
+Result<FileHashes> hash_head(int fd, std::uint64_t indexed_size) {
+  unsigned char* buffer = read_buffer();
+  const auto length = static_cast<std::size_t>(std::min(indexed_size, kHeadSize));
+  auto read = read_from_start(fd, buffer, length);
+  if (!read) return std::move(read).take_error();
+  blake3_hasher hasher;
+  init_hasher(hasher);
+  blake3_hasher_update(&hasher, buffer, length);
+  const Digest head = finish_digest(hasher);
+  return FileHashes{head, indexed_size <= kHeadSize ? std::optional<Digest>(head) : std::nullopt};
+}
+
 Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t indexed_size, HashMode mode) {
   if (mode == HashMode::Sampled) {
     return indexed_size <= kSamplesCoverWholeFile ? hash_sampled_whole(fd, indexed_size) : hash_sampled(fd, indexed_size);
   }
+  if (mode == HashMode::Head) return hash_head(fd, indexed_size);
   auto digest = hash_full(files, fd, indexed_size);
   if (!digest) return std::move(digest).take_error();
   return FileHashes{*digest, std::nullopt};

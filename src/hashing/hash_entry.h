@@ -20,6 +20,10 @@ inline constexpr std::size_t kSampleReadSize = 16384;
 // The three samples cover every byte of a file up to this size: a sampled
 // read of such a file reads it whole and yields its content hash as well.
 inline constexpr std::uint64_t kSamplesCoverWholeFile = 3 * kSampleReadSize;
+// The bytes a head hash covers. Files that share their three samples but not
+// their content mostly differ close to the start; reading this much of each
+// costs about what the samples cost and spares reading such files whole.
+inline constexpr std::uint64_t kHeadSize = 65536;
 // A cached hash is served only for files whose indexed mtime is at least this
 // old, and stored only for files whose status-change time was at least this
 // long before the read began: a change within the timestamps' granularity
@@ -32,7 +36,7 @@ struct HashContext {
   const Clock& clock;
 };
 
-// BLAKE3 of one indexed regular file (full or sampled). Refuses a file that
+// BLAKE3 of one indexed regular file (full, sampled or head). Refuses a file that
 // differs from the index, or that changed (content, size, times) while it was read.
 // revalidate set: the item and its ancestors are checked on disk before and after,
 // and the cache is neither read nor written.
@@ -40,8 +44,8 @@ struct HashContext {
 // cache serves a hash only when identity, size, modification and status-change
 // times all match it and the file is at least 4 s old; results are stored
 // unless the file changed less than 4 s before the read (see kCacheMinimumAgeNs).
-// A sampled hash of a file no larger than kSamplesCoverWholeFile carries its
-// content hash too.
+// A sampled hash of a file no larger than kSamplesCoverWholeFile, and a head
+// hash of a file no larger than kHeadSize, carry its content hash too.
 // Safe to call from several threads at once; the Index is only read.
 Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
                                HashMode mode, bool revalidate);

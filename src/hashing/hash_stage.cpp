@@ -77,6 +77,18 @@ void order_by_identity(const Index& index, std::span<const StageFile> files, std
   for (std::size_t k = 0; k < keyed.size(); ++k) positions[k] = keyed[k].position;
 }
 
+// Hashes files[i] for every position i in mode on the process pool, in order
+// of identity, and hands each result to done(i, result) on the worker.
+template <class Done>
+void hash_on_pool(const Index& index, HashCache& cache, const HashContext& context, std::span<const StageFile> files,
+                  std::vector<std::size_t> positions, HashMode mode, Done&& done) {
+  order_by_identity(index, files, positions);
+  process_pool().for_each_index(positions.size(), [&](std::size_t k) {
+    const std::size_t i = positions[k];
+    done(i, hash_entry(index, cache, context, files[i].id, mode, false));
+  });
+}
+
 }  // namespace
 
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
@@ -97,11 +109,7 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
       to_read.push_back(i);
     }
   }
-  order_by_identity(index, files, to_read);
-
-  process_pool().for_each_index(to_read.size(), [&](std::size_t k) {
-    const std::size_t i = to_read[k];
-    auto hashed = hash_entry(index, cache, context, files[i].id, mode, false);
+  hash_on_pool(index, cache, context, files, std::move(to_read), mode, [&](std::size_t i, Result<FileHashes> hashed) {
     if (hashed) slots[i] = std::move(hashed).value();
     reporter.finished_one();
   });
@@ -111,6 +119,74 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
   results.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (slots[i]) results.push_back({slots[i]->digest, files[i].id, slots[i]->content});
+  }
+  return results;
+}
+
+std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache, const HashContext& context,
+                                           std::span<const StageFile> files, std::string_view phase,
+                                           Clock::TimePoint command_start, ProgressSink& progress) {
+  StageReporter reporter(progress, context.clock, phase, files.size(), command_start);
+  reporter.report_start();
+
+  std::vector<std::optional<Digest>> contents(files.size());
+  std::vector<std::optional<Digest>> heads(files.size());
+  std::vector<std::size_t> to_read;
+  to_read.reserve(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (files[i].known) {
+      contents[i] = files[i].known;
+      reporter.finished_one();
+    } else {
+      to_read.push_back(i);
+    }
+  }
+
+  // Heads first: a small file is done, a larger one waits for the others of its group.
+  hash_on_pool(index, cache, context, files, std::move(to_read), HashMode::Head,
+               [&](std::size_t i, Result<FileHashes> hashed) {
+                 if (hashed && !hashed->content) {
+                   heads[i] = hashed->digest;
+                   return;
+                 }
+                 if (hashed) contents[i] = hashed->content;
+                 reporter.finished_one();
+               });
+
+  // Larger files whose head another file of their group shares are read in full.
+  std::vector<std::size_t> headed;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (heads[i]) headed.push_back(i);
+  }
+  std::sort(headed.begin(), headed.end(), [&](std::size_t a, std::size_t b) {
+    if (files[a].group != files[b].group) return files[a].group < files[b].group;
+    if (*heads[a] != *heads[b]) return *heads[a] < *heads[b];
+    return a < b;
+  });
+  std::vector<std::size_t> to_hash;
+  const auto same_head = [&](std::size_t a, std::size_t b) { return files[a].group == files[b].group && *heads[a] == *heads[b]; };
+  for (std::size_t k = 0; k < headed.size();) {
+    std::size_t end = k + 1;
+    while (end < headed.size() && same_head(headed[k], headed[end])) ++end;
+    if (end - k >= 2) {
+      to_hash.insert(to_hash.end(), headed.begin() + static_cast<std::ptrdiff_t>(k),
+                     headed.begin() + static_cast<std::ptrdiff_t>(end));
+    } else {
+      reporter.finished_one();  // no other file begins as it does: it has no copy
+    }
+    k = end;
+  }
+  hash_on_pool(index, cache, context, files, std::move(to_hash), HashMode::Full,
+               [&](std::size_t i, Result<FileHashes> hashed) {
+                 if (hashed) contents[i] = hashed->digest;
+                 reporter.finished_one();
+               });
+  reporter.report_end();
+
+  std::vector<HashedEntry> results;
+  results.reserve(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (contents[i]) results.push_back({*contents[i], files[i].id, std::nullopt});
   }
   return results;
 }

@@ -28,6 +28,8 @@ struct HashedEntry {
 struct StageFile {
   EntryId id = kNoEntry;
   std::optional<Digest> known;
+  // The content stage: files of one group shared size and sampled hash.
+  std::uint32_t group = 0;
 };
 
 // Hashes every file with hash_entry (mode, revalidate clear) on the process pool
@@ -41,5 +43,16 @@ struct StageFile {
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
                                         std::span<const StageFile> files, HashMode mode, std::string_view phase,
                                         Clock::TimePoint command_start, ProgressSink& progress);
+
+// The "hashing" stage: the content hash of every file that may have a copy, in
+// the order of files. A file with a known hash is not read. The others first
+// have their head hashed (HashMode::Head: the whole content of a file up to
+// kHeadSize, which ends there); a larger file whose head no other file of its
+// group shares has no copy and drops out, read no further; the rest are hashed
+// in full. Failures drop out silently. Progress as run_hash_stage, every file
+// counted once, when it is done or drops out.
+std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache, const HashContext& context,
+                                           std::span<const StageFile> files, std::string_view phase,
+                                           Clock::TimePoint command_start, ProgressSink& progress);
 
 }  // namespace qm

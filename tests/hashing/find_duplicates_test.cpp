@@ -146,6 +146,13 @@ const TreeCase kTrees[] = {
        write_old(dir, "b", differing_at(content, 20000));
      },
      nullptr, 1024, {}, 2, 2},
+    {"equal_samples_and_heads_different_further_on_are_read_in_full_and_not_grouped",
+     [](const TempDir& dir) {
+       const std::string content = pseudo_random_bytes(300000, 3);
+       write_old(dir, "a", content);
+       write_old(dir, "b", differing_at(content, 100000));
+     },
+     nullptr, 1024, {}, 2, 2},
     {"hard_links_are_never_candidates",
      [](const TempDir& dir) {
        write_old(dir, "a", kA);
@@ -273,7 +280,7 @@ TEST(Duplicates, RepeatedSearchOverAnUnchangedTreeOpensNoFile) {
   test::RecordingOpener& opens = engine->files;
 
   const DuplicatesRun first = run_duplicates(*engine, 1024);
-  EXPECT_EQ(opens.take().size(), 5u + 3u);  // every sample, then the three equal files in full
+  EXPECT_EQ(opens.take().size(), 5u + 3u + 3u);  // every sample, the heads of the three equal files, then those in full
   const DuplicatesRun second = run_duplicates(*engine, 1024);
   EXPECT_TRUE(opens.take().empty());
   EXPECT_EQ(group_paths(second.report, dir.path()), group_paths(first.report, dir.path()));

@@ -107,6 +107,26 @@ INSTANTIATE_TEST_SUITE_P(
                       SampleCase{"hundred_thousand_bytes", 100000, {0, 41808, 83616}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
+// ---- head mode
+
+class HeadHash : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(HeadHash, IsTheHashOfTheFirstBytesAndTheContentHashOfAFileThatEndsThere) {
+  TempDir dir;
+  const std::string content = pseudo_random_bytes(GetParam(), 6);
+  const std::string path = dir.write_file("file", content);
+  auto engine = engine_over(dir.path());
+  auto hashed = test::hash_entry_hashes(*engine, id_of(engine->index, path), HashMode::Head, false);
+  ASSERT_TRUE(hashed.ok()) << hashed.error();
+  EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(content.substr(0, kHeadSize)));
+  EXPECT_EQ(hashed->content.has_value(), content.size() <= kHeadSize);
+  if (hashed->content) {
+    EXPECT_EQ(*hashed->content, hashed->digest);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, HeadHash, ::testing::Values(0, 1000, kHeadSize, kHeadSize + 1, 5 * kHeadSize));
+
 TEST(HashEntry, SampledHashIgnoresBytesOutsideTheSamples) {
   TempDir dir;
   std::string content = pseudo_random_bytes(100000, 9);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "hashing/blake3_hex.h"
 #include "hashing/hash_entry.h"
 #include "hashing/hashing_test_support.h"
@@ -138,6 +140,77 @@ TEST(HashStage, FilesWithAKnownHashAreCountedButNotRead) {
   ASSERT_GE(reports.size(), 2u);
   EXPECT_EQ(reports.front().entries, 0u);
   EXPECT_EQ(reports.back().entries, 2u);
+}
+
+// ---- the content stage
+
+struct ContentStageRun {
+  std::vector<std::pair<std::string, std::string>> results;  // file name, content hash
+  std::map<std::string, int> opens;                          // file name, times opened
+  std::vector<test::RecordedStage> reports;
+};
+
+// Files by name with their group numbers, through run_content_stage.
+ContentStageRun run_content(test::HashingState& state, const TempDir& dir,
+                            const std::vector<std::pair<std::string, std::uint32_t>>& names) {
+  std::vector<StageFile> files;
+  for (const auto& [name, group] : names) files.push_back({id_of(state.index, dir / name), std::nullopt, group});
+  test::RecordingProgress progress;
+  const auto results = run_content_stage(state.index, state.hash_cache, state.context(), files, "hashing",
+                                         system_clock().now(), progress);
+  ContentStageRun run;
+  for (const auto& r : results) run.results.push_back({std::string(state.index.name(r.id)), digest_hex(r.hash)});
+  for (const std::string& path : state.files.take()) run.opens[path.substr(path.rfind('/') + 1)] += 1;
+  run.reports = progress.stage_reports();
+  return run;
+}
+
+std::string with_byte_changed(std::string content, std::size_t offset) {
+  content[offset] = static_cast<char>(content[offset] ^ 0x33);
+  return content;
+}
+
+TEST(ContentStage, ALargerFileWhoseHeadNoOtherFileOfItsGroupSharesIsNotReadFurther) {
+  TempDir dir;
+  const std::string content = test::pseudo_random_bytes(3 * kHeadSize + 500, 60);
+  const std::string a = dir.write_file("a", content), b = dir.write_file("b", content);
+  dir.write_file("early", with_byte_changed(content, 100));        // differs in its head
+  dir.write_file("late", with_byte_changed(content, kHeadSize + 7));  // differs after it
+  auto engine = test::engine_over(dir.path());
+  const auto run = run_content(*engine, dir, {{"a", 0}, {"early", 0}, {"b", 0}, {"late", 0}});
+
+  const std::string hash = blake3_hex(content);
+  EXPECT_EQ(run.results, (std::vector<std::pair<std::string, std::string>>{
+                             {"a", hash}, {"b", hash}, {"late", blake3_hex(with_byte_changed(content, kHeadSize + 7))}}));
+  EXPECT_EQ(run.opens, (std::map<std::string, int>{{"a", 2}, {"b", 2}, {"early", 1}, {"late", 2}}));
+  ASSERT_GE(run.reports.size(), 2u);
+  EXPECT_EQ(run.reports.front().entries, 0u);
+  EXPECT_EQ(run.reports.back().entries, 4u);
+  EXPECT_EQ(run.reports.back().total, 4u);
+}
+
+TEST(ContentStage, EqualHeadsInDifferentGroupsAreNoMatch) {
+  TempDir dir;
+  const std::string content = test::pseudo_random_bytes(2 * kHeadSize, 61);
+  dir.write_file("x", content);
+  dir.write_file("y", with_byte_changed(content, kHeadSize + 1));
+  auto engine = test::engine_over(dir.path());
+  const auto run = run_content(*engine, dir, {{"x", 0}, {"y", 1}});
+  EXPECT_TRUE(run.results.empty());
+  EXPECT_EQ(run.opens, (std::map<std::string, int>{{"x", 1}, {"y", 1}}));
+  EXPECT_EQ(run.reports.back().entries, 2u);
+}
+
+TEST(ContentStage, AFileNoLargerThanItsHeadIsReadOnce) {
+  TempDir dir;
+  const std::string content = test::pseudo_random_bytes(kHeadSize, 62);
+  dir.write_file("p", content);
+  dir.write_file("q", with_byte_changed(content, 5));
+  auto engine = test::engine_over(dir.path());
+  const auto run = run_content(*engine, dir, {{"p", 0}, {"q", 0}});
+  EXPECT_EQ(run.results, (std::vector<std::pair<std::string, std::string>>{
+                             {"p", blake3_hex(content)}, {"q", blake3_hex(with_byte_changed(content, 5))}}));
+  EXPECT_EQ(run.opens, (std::map<std::string, int>{{"p", 1}, {"q", 1}}));
 }
 
 }  // namespace
