@@ -9,6 +9,7 @@
 # and an optimised engine built in build-bench. -q leaves out fdupes (slow).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-bench-deps.sh
 
 runs=5
 engine=""

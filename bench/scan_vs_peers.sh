@@ -16,6 +16,7 @@ set -euo pipefail
 
 rounds=5
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../scripts/install-bench-deps.sh"
 shared=${QM_SHARED_BENCH:-/work/shared/bench}
 engine=""
 index_bench=""
