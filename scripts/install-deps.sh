@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every build, test and benchmark dependency on Debian 12 (run as root).
+# Installs every build, test and benchmark dependency on Debian 12 (run as root),
+# and any further Debian packages named as arguments.
 # Idempotent and quiet when everything is already present.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
 )
 # The protocol schema check of the C++ suites (tests/support/validate_protocol_log.py).
 packages+=(python3-jsonschema)
+packages+=("$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -15,13 +15,18 @@ struct FakeFile {
   std::uint64_t modified = 0;
 };
 
-// An index of the given objects, all directly below a root; ids follow the list (root is 0).
-void fill(Index& index, const std::vector<FakeFile>& files) {
+// An index holding only its root, "/root" (id 0).
+void start_index(Index& index) {
   index.reset("/root", "analysis");
   EntryMetadata root;
   root.directory = true;
   root.links = 2;
   index.add(kNoEntry, "/root", root);
+}
+
+// An index of the given objects, all directly below a root; ids follow the list (root is 0).
+void fill(Index& index, const std::vector<FakeFile>& files) {
+  start_index(index);
   std::uint64_t inode = 100;
   for (const FakeFile& f : files) {
     EntryMetadata e;
@@ -69,13 +74,9 @@ Digest d(std::string_view text) { return blake3_digest(text); }
 
 TEST(SizeCollisions, OneObjectUnderSeveralNamesIsOneCandidate) {
   // Entries 1, 3 and 4 name one object (as a bind mount shows it twice); 2 is a copy.
-  Index index;
-  fill(index, {{"a", 100}, {"b", 100}, {"a_again", 100}, {"a_once_more", 100}, {"x", 50}, {"x_again", 50}});
   Index shared;
-  shared.reset("/root", "analysis");
-  EntryMetadata root;
-  root.directory = true;
-  shared.add(kNoEntry, "/root", root);
+  start_index(shared);
+  const char* names[] = {"a", "b", "a_again", "a_once_more", "x", "x_again"};
   const FileId ids[] = {{1, 100}, {1, 101}, {1, 100}, {1, 100}, {1, 104}, {1, 104}};
   const std::uint64_t sizes[] = {100, 100, 100, 100, 50, 50};
   for (std::size_t i = 0; i < 6; ++i) {
@@ -83,7 +84,7 @@ TEST(SizeCollisions, OneObjectUnderSeveralNamesIsOneCandidate) {
     e.size = sizes[i];
     e.file = ids[i];
     e.links = 1;
-    shared.add(0, index.name(static_cast<EntryId>(i + 1)), e);
+    shared.add(0, names[i], e);
   }
   // The copy pairs with the first name of the object; the object alone in its size drops out.
   EXPECT_EQ(size_collisions(shared, 0), (std::vector<EntryId>{1, 2}));
@@ -91,10 +92,7 @@ TEST(SizeCollisions, OneObjectUnderSeveralNamesIsOneCandidate) {
 
 TEST(SizeCollisions, ALongRunOfOneSizeKeepsTheFirstNameOfEachObject) {
   Index index;
-  index.reset("/root", "analysis");
-  EntryMetadata root;
-  root.directory = true;
-  index.add(kNoEntry, "/root", root);
+  start_index(index);
   std::vector<EntryId> expected;
   for (std::uint64_t i = 0; i < 40; ++i) {
     EntryMetadata e;

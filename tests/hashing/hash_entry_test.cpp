@@ -445,6 +445,13 @@ struct RestoredTimeChange {
   void (*change)(const std::string& path);
 };
 
+void overwrite_at(const std::string& path, std::uint64_t offset, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+}
+
 void restore_mtime_after(const std::string& path, void (*write)(const std::string&)) {
   struct stat before;
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
@@ -455,12 +462,7 @@ void restore_mtime_after(const std::string& path, void (*write)(const std::strin
 const RestoredTimeChange kRestoredTimeChanges[] = {
     {"seventeen_bytes_in_the_middle",
      [](const std::string& path) {
-       restore_mtime_after(path, [](const std::string& p) {
-         const int fd = ::open(p.c_str(), O_WRONLY);
-         ASSERT_GE(fd, 0);
-         ASSERT_EQ(::pwrite(fd, "seventeen bytes!!", 17, 50000), 17);
-         ::close(fd);
-       });
+       restore_mtime_after(path, [](const std::string& p) { overwrite_at(p, 50000, "seventeen bytes!!"); });
      }},
     {"truncated_and_written_again",
      [](const std::string& path) {
@@ -515,12 +517,7 @@ TEST(HashEntry, AChangeThatPutsTheModificationTimeBackWhileHashingIsRefused) {
   int changes = 0;
   engine->files.after_read = [&](const std::string& read_path, std::uint64_t total) {
     if (total != kFullReadSize || changes++ != 0) return;
-    restore_mtime_after(read_path, [](const std::string& p) {
-      const int fd = ::open(p.c_str(), O_WRONLY);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
-      ::close(fd);
-    });
+    restore_mtime_after(read_path, [](const std::string& p) { overwrite_at(p, 0, "X"); });
   };
   auto hashed = hash_entry(*engine, id_of(engine->index, path), HashMode::Full, false);
   EXPECT_EQ(changes, 1);
