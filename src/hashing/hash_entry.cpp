@@ -46,13 +46,6 @@ unsigned char* read_buffer() {
   return buffer.get();
 }
 
-// The wall clock when it is not before the epoch.
-std::optional<std::uint64_t> wall_now_ns(const Clock& clock) {
-  const std::int64_t wall_ns = clock.wall_ns();
-  if (wall_ns < 0) return std::nullopt;
-  return static_cast<std::uint64_t>(wall_ns);
-}
-
 // At least kCacheMinimumAgeNs from then to now (a time in the future is 0 old).
 bool at_least_minimum_age(std::uint64_t now_ns, std::uint64_t then_ns) {
   const std::uint64_t age = now_ns > then_ns ? now_ns - then_ns : 0;
@@ -190,8 +183,11 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
   }
   HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, fresh->changed, mode};
 
-  const std::optional<std::uint64_t> read_start_ns = revalidate ? std::nullopt : wall_now_ns(context.clock);
-  if (read_start_ns && at_least_minimum_age(*read_start_ns, was.modified)) {
+  // The cache is used unless revalidating, and only with a wall clock not before the epoch.
+  const std::int64_t wall_ns = revalidate ? -1 : context.clock.wall_ns();
+  const bool use_cache = wall_ns >= 0;
+  const std::uint64_t read_start_ns = use_cache ? static_cast<std::uint64_t>(wall_ns) : 0;
+  if (use_cache && at_least_minimum_age(read_start_ns, was.modified)) {
     if (auto cached = cache.lookup(key)) return std::move(*cached);
   }
 
@@ -229,7 +225,7 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
   }
 
   key.changed = changed_ns(before);
-  if (read_start_ns && at_least_minimum_age(*read_start_ns, key.changed)) cache.insert(key, *hashed);
+  if (use_cache && at_least_minimum_age(read_start_ns, key.changed)) cache.insert(key, *hashed);
   return hashed;
 }
 
