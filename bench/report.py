@@ -213,10 +213,10 @@ def fmt_ratio(x):
     return "-" if x is None else "%.2f" % x
 
 
-def fmt_num(x, digits=1):
+def fmt_num(x):
     if x is None:
         return "-"
-    return "%.*f" % (digits, x)
+    return "%.2f" % x if x < 10 else "%.1f" % x
 
 
 def group_table(rows, engine_name):
@@ -289,6 +289,8 @@ def scale_summary(scale):
 def date_range(first, last):
     """"2026-12-10, 17:41 to 17:52 UTC" from two ISO times (run_peers writes 2026-12-10T17:41:45Z)."""
     if first[:10] == last[:10] and len(first) >= 16 and len(last) >= 16:
+        if first[11:16] == last[11:16]:
+            return "%s, %s UTC" % (first[:10], first[11:16])
         return "%s, %s to %s UTC" % (first[:10], first[11:16], last[11:16])
     return first if first == last else "%s to %s" % (first, last)
 
@@ -705,6 +707,11 @@ def main(argv=None):
     for g in a.groups:
         if g not in GROUPS:
             ap.error("unknown group %r (choose from %s)" % (g, ", ".join(GROUPS)))
+    try:
+        import matplotlib  # noqa: F401  (checked before a long measurement, used by the charts)
+    except ImportError:
+        raise SystemExit("report.py: matplotlib is missing: run scripts/install-bench-deps.sh, then this "
+                         "script with /usr/bin/python3 (Debian's python3-matplotlib is for that interpreter)")
     results = a.results
     if a.from_json:
         results = a.from_json
