@@ -239,7 +239,18 @@ def group_table(rows, engine_name):
     return "\n".join(lines)
 
 
-def group_summary(name, rows):
+def round_ratio(data, a, b, key):
+    """The median over rounds of a's figure divided by b's in the same round;
+    None when the raw runs do not pair up (a timeout, or no raw runs saved)."""
+    raw = data.get("raw") or {}
+    ra, rb = raw.get(a) or [], raw.get(b) or []
+    if not ra or len(ra) != len(rb) or any(r["timeout"] for r in ra + rb):
+        return None
+    ratios = [x[key] / y[key] for x, y in zip(ra, rb) if y[key] > 0]
+    return statistics.median(ratios) if len(ratios) == len(ra) else None
+
+
+def group_summary(name, data, rows):
     """One or two sentences with the engine's ratios to the best peer and to the bound."""
     spec = GROUPS[name]
     eng = find_row(rows, spec["engine"])
@@ -251,6 +262,11 @@ def group_summary(name, rows):
         out.append("The engine took %s the wall time and %s the CPU time of %s, the fastest peer "
                    "in wall time." % (times(ratio(eng["wall"], peer["wall"])),
                                       times(ratio(eng["cpu"], peer["cpu"])), "`%s`" % peer["name"]))
+        wall_rounds = round_ratio(data, spec["engine"], peer["name"], "wall")
+        cpu_rounds = round_ratio(data, spec["engine"], peer["name"], "cpu")
+        if wall_rounds is not None and cpu_rounds is not None:
+            out.append("Round by round (each round runs both, one after the other), the median ratio is %s "
+                       "in wall time and %s in CPU time." % (times(wall_rounds), times(cpu_rounds)))
     floor = find_row(rows, spec["floor"])
     if floor:
         out.append("Against `%s`: %s the wall time, %s the CPU time." % (
@@ -345,7 +361,7 @@ def render_markdown(results, meta, groups, scale, charts, reproduce):
         if tree:
             out.append("Tree: `%s`" % tree)
             out.append("")
-        out.append(textwrap.fill(group_summary(name, rows), 80))
+        out.append(textwrap.fill(group_summary(name, data, rows), 80))
         out.append("")
         if name in charts:
             out.append("![%s](%s)" % (spec["heading"], charts[name]))

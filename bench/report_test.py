@@ -90,6 +90,17 @@ class Markdown(unittest.TestCase):
         md = " ".join(self.render().split())
         self.assertIn("The engine took 0.50x the wall time and 0.50x the CPU time of `jdupes -r -q`", md)
         self.assertIn("Against `b3sum every file, 2 procs`: 2.00x the wall time, 2.00x the CPU time.", md)
+        # per round: 1.5/2.4, 0.9/2.0, 1.0/1.9, 1.0/2.0, 1.2/2.0 -> median 1.0/1.9
+        self.assertIn("the median ratio is 0.53x in wall time and 0.50x in CPU time", md)
+
+    def test_round_ratio_needs_rounds_that_pair_up(self):
+        data = report.load_group(FIXTURE, "dups")
+        self.assertAlmostEqual(report.round_ratio(data, ENGINE, "jdupes -r -q", "wall"), 1.0 / 1.9)
+        self.assertIsNone(report.round_ratio(data, ENGINE, "rdfind -dryrun", "wall"))  # no raw runs
+        data["raw"]["jdupes -r -q"][2]["timeout"] = True
+        self.assertIsNone(report.round_ratio(data, ENGINE, "jdupes -r -q", "wall"))
+        data["raw"]["jdupes -r -q"].pop()
+        self.assertIsNone(report.round_ratio(data, ENGINE, "jdupes -r -q", "cpu"))
 
     def test_header_says_machine_date_commit_rounds(self):
         md = self.render(meta={"groups": {"dups": {"commit": "0123abcd", "machine": "the test machine"}}})
