@@ -137,7 +137,7 @@ def group_meta(meta, name, data):
     when meta.json does not say (results copied from a bare run_peers.sh run)."""
     m = (meta.get("groups") or {}).get(name) or {}
     return dict(machine=m.get("machine") or machine_of(data["facts"].get("machine", "")) or "unknown",
-                commit=m.get("commit") or "unknown")
+                commit=m.get("commit") or "unknown", load=m.get("load"))
 
 
 def rows_of(group_data, engine_name=None):
@@ -331,14 +331,21 @@ def render_markdown(results, meta, groups, scale, charts, reproduce):
     dates = sorted({d["facts"].get("date", "") for _, d, _ in ran} - {""})
     if dates:
         out.append("- Date: %s" % date_range(dates[0], dates[-1]))
-    out.append("- Commit: %s" % ", ".join(sorted({m["commit"] for _, _, m in ran})))
+    out.append("- Commit: %s (the last commit that changed the engine's sources)"
+               % ", ".join(sorted({m["commit"] for _, _, m in ran})))
+    loads = ["%s %.1f to %.1f" % (name, *m["load"]) for name, _, m in ran if m.get("load")]
+    if loads:
+        out.append("- Load average (1 minute) when each group started and ended: %s; with more "
+                   "runnable threads than the 2 CPUs, wall times grow and CPU times much less"
+                   % ", ".join(loads))
     rounds = sorted({g["runs"] for g in groups.values() if g})
     if rounds:
         out.append("- Rounds: %s per command (medians), after one warm-up run" % "/".join(map(str, rounds)))
     out.append("")
-    out.append("Reproduce (Debian 12, as root; about 10 minutes on the default trees):")
+    out.append("Reproduce (Debian 12, as root; about 20 minutes here; trees that are missing are made "
+               "and deleted after):")
     out.append("")
-    out.append("    " + reproduce)
+    out.append("    " + reproduce + (" -n %d" % rounds[-1] if rounds else ""))
     out.append("")
     out.append("Re-render this page from the saved results without measuring again:")
     out.append("")
@@ -535,13 +542,18 @@ def render(results, docs, scale_path, reproduce):
 
 # ---------------------------------------------------------------- measuring
 
+ENGINE_SOURCES = ["src", "cmake", "CMakeLists.txt"]
+
+
 def source_commit():
-    """The commit the engine is built from, "-dirty" when its sources differ."""
+    """The last commit that changed the engine's sources (it names the engine
+    built from this checkout, and outlives a rebase of later commits that do
+    not touch them), "-dirty" when the sources differ from it."""
     try:
-        commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short=12", "HEAD"], check=True,
-                                capture_output=True, text=True).stdout.strip()
+        commit = subprocess.run(["git", "-C", REPO, "log", "-1", "--format=%h", "--abbrev=12", "HEAD", "--",
+                                 *ENGINE_SOURCES], check=True, capture_output=True, text=True).stdout.strip()
         dirty = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no", "--",
-                                "src", "cmake", "CMakeLists.txt"],
+                                *ENGINE_SOURCES],
                                check=True, capture_output=True, text=True).stdout.strip()
     except (OSError, subprocess.CalledProcessError):
         return "unknown"
@@ -596,6 +608,7 @@ def run_groups(a, engine, results):
                 tree = os.path.join(tmp, "tree-" + spec["tree"])
                 make_tree(a.shared, spec["preset"], tree)
             out = os.path.join(tmp, name)
+            load_before = os.getloadavg()[0]
             subprocess.run(["bash", os.path.join(a.shared, "run_peers.sh"), "-n", str(a.rounds),
                             "-g", name, "-e", engine, "-o", out, "-t", str(a.timeout), tree], check=True)
             shutil.copy(os.path.join(out, name + ".json"), os.path.join(results, name + ".json"))
@@ -608,6 +621,7 @@ def run_groups(a, engine, results):
             meta = load_meta(results)
             meta.setdefault("groups", {})[name] = dict(
                 commit=a.commit or source_commit(), machine=machine_of(facts_machine, memory_total()),
+                load=[round(load_before, 2), round(os.getloadavg()[0], 2)],
                 engine=os.path.relpath(engine, REPO) if engine.startswith(REPO + os.sep) else engine)
             save_meta(results, meta)
 
@@ -661,7 +675,12 @@ def measure_scale(a, engine, sizes, path):
             fh.write(SCALE_QUERIES)
         for files in sizes:
             tree = os.path.join(tmp, "wide-%d" % files)
-            make_tree(a.shared, "wide", tree, ["--files", str(files), "--dirs", str(max(1, files // 20))])
+            # no data blocks: the scan does not read them, and deleting a tree of
+            # files with blocks is slow where unlink discards
+            make_tree(a.shared, "wide", tree, ["--files", str(files), "--dirs", str(max(1, files // 20)),
+                                               "--data-fraction", "0"])
+            os.sync()  # the new tree's writeback would otherwise run during the scans
+            client_runs(a, engine, tree, scan_req, 1)  # warm-up: the page cache holds the tree
             replies = os.path.join(tmp, "replies")
             scans = client_runs(a, engine, tree, scan_req, a.scale_runs, replies)
             with open(os.path.join(replies, "scan.reply.1.json")) as fh:

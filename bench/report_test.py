@@ -103,16 +103,19 @@ class Markdown(unittest.TestCase):
         self.assertIsNone(report.round_ratio(data, ENGINE, "jdupes -r -q", "cpu"))
 
     def test_header_says_machine_date_commit_rounds(self):
-        md = self.render(meta={"groups": {"dups": {"commit": "0123abcd", "machine": "the test machine"}}})
+        md = self.render(meta={"groups": {"dups": {"commit": "0123abcd", "machine": "the test machine",
+                                                    "load": [3.5, 12.25]}}})
         self.assertIn("- Machine: the test machine", md)
         self.assertIn("- Date: 2026-12-10, 17:41 UTC", md)
         self.assertIn("- Commit: 0123abcd", md)
         self.assertIn("- Rounds: 5 per command", md)
-        self.assertIn("    make it", md)
+        self.assertIn("- Load average (1 minute) when each group started and ended: dups 3.5 to 12.2;", md)
+        self.assertIn("    make it -n 5", md)
         # without meta.json the machine comes from run_peers' facts
         md = self.render(meta={})
         self.assertIn("- Machine: 2 CPUs, Test CPU @ 2.0GHz, kernel 6.1.0-test, file system ext4", md)
         self.assertIn("- Commit: unknown", md)
+        self.assertNotIn("Load average", md)
 
     def test_charts_linked_and_groups_not_run_left_out(self):
         md = self.render()
