@@ -296,10 +296,12 @@ def scale_summary(scale):
     pts = [p for p in scale["points"] if p.get("scan_wall_s")]
     if len(pts) < 2:
         return ""
-    per_million = ["%s s at %s" % (fmt_s(p["scan_wall_s"] / p["entries"] * 1e6), "{:,}".format(p["entries"]))
-                   for p in pts]
-    return ("Scan wall time per million entries: %s (equal figures mean the time grows linearly "
-            "with the entry count)." % "; ".join(per_million))
+    def per_million(p, key):
+        return fmt_s(p[key] / p["entries"] * 1e6) if p.get(key) is not None else "-"
+    figures = ["%s / %s s at %s" % (per_million(p, "scan_wall_s"), per_million(p, "scan_cpu_s"),
+                                    "{:,}".format(p["entries"])) for p in pts]
+    return ("Scan time per million entries, wall / CPU: %s (equal figures mean the time grows "
+            "linearly with the entry count)." % "; ".join(figures))
 
 
 def date_range(first, last):
@@ -458,6 +460,7 @@ def scale_charts(directory, scale, footer):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import matplotlib.ticker
 
     paths = {}
     pts = scale["points"]
@@ -495,6 +498,7 @@ def scale_charts(directory, scale, footer):
                 label="linear from the smallest tree's wall time")
         ax.set_xlim(0, max(xs) * 1.05)
         ax.set_ylim(0, None)
+        ax.xaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda x, _: "%gM" % (x / 1e6)))
         ax.set_xlabel("entries in the index", fontsize=8)
         ax.set_ylabel("seconds", fontsize=8)
         ax.set_title("Scan time against entry count", fontsize=10)

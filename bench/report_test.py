@@ -130,7 +130,8 @@ class Markdown(unittest.TestCase):
         self.assertEqual(rows[0], ["1,000,000", "2.000", "3.000", "80.0", "83.9", "4.00", "100.0", "0.25", "1.500"])
         self.assertEqual(rows[1][0], "3,000,000")
         self.assertEqual(rows[1][-1], "-")  # no duplicates figure at this point
-        self.assertIn("Scan wall time per million entries: 2.000 s at 1,000,000; 2.000 s at 3,000,000",
+        self.assertIn("Scan time per million entries, wall / CPU: 2.000 / 3.000 s at 1,000,000; "
+                      "2.000 / 3.000 s at 3,000,000",
                       " ".join(md.split()))
 
     def test_no_scale_file(self):
