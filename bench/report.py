@@ -389,8 +389,11 @@ def render_markdown(results, meta, groups, scale, charts, reproduce):
             "is the process's peak resident set size divided by the entries the index keeps "
             "(names included). Forget, large and children are one request each on the scanned "
             "index; duplicates runs with a minimum of 1 MiB. Measured on %s, %s, commit %s, "
-            "%s run(s) per point." % (scale.get("machine", "unknown"), scale.get("date", "unknown"),
-                                      scale.get("commit", "unknown"), scale.get("runs", "?")), 80))
+            "%s run(s) per point. The figures come from `docs/data/scale.json`, written by the "
+            "scale benchmark or, for a small sample, by `bench/report.py --groups '' "
+            "--measure-scale 100000,300000,1000000`." % (
+                scale.get("machine", "unknown"), scale.get("date", "unknown"),
+                scale.get("commit", "unknown"), scale.get("runs", "?")), 80))
         out.append("")
         for key in ("scale_memory", "scale_time"):
             if key in charts:
