@@ -1,5 +1,6 @@
 #include "index/index.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 #include <new>
@@ -7,11 +8,13 @@
 #include "common/saturating.h"
 
 namespace qm {
-namespace {
 
-constexpr unsigned kOverflowSlot = 0x7F;
-
-}  // namespace
+template <class Value>
+Value Index::SparseColumn<Value>::at(EntryId id) const {
+  const auto found = std::lower_bound(items.begin(), items.end(), id,
+                                      [](const std::pair<EntryId, Value>& item, EntryId key) { return item.first < key; });
+  return found->second;  // the packed code says the id is here
+}
 
 bool Index::RemovedSet::insert(EntryId id) {
   if (id >= bits_.size()) bits_.resize(static_cast<std::size_t>(id) + 1, false);
@@ -34,22 +37,33 @@ Index::~Index() = default;
 
 std::string_view Index::name(EntryId id) const {
   const std::uint64_t packed = record(id).packed;
-  const std::uint64_t offset = packed & ((std::uint64_t{1} << 40) - 1);
-  const std::size_t length = static_cast<std::size_t>((packed >> 40) & 0xFFFF);
+  const std::uint64_t offset = packed & kNameOffsetMask;
+  const std::size_t length = static_cast<std::size_t>((packed >> kNameLengthShift) & kMaxNameLength);
   return {name_chunks_[offset >> kNameChunkShift].get() + (offset & (kNameChunkSize - 1)), length};
 }
 
 FileId Index::file_id(EntryId id) const {
   const Record& r = record(id);
-  const unsigned slot = static_cast<unsigned>((r.packed >> 56) & 0x7F);
+  const unsigned slot = static_cast<unsigned>((r.packed >> kDeviceShift) & kOverflowSlot);
   const std::uint64_t device = slot == kOverflowSlot ? overflow_devices_.at(id) : devices_[slot];
   return {device, r.inode};
 }
 
 std::uint64_t Index::links(EntryId id) const {
-  const std::uint32_t small = record(id).links32;
-  if (small != UINT32_MAX) return small;
+  const std::uint64_t small = (record(id).packed >> kLinksShift) & kLinksInTable;
+  if (small != kLinksInTable) return small;
   return big_links_.at(id);
+}
+
+EntryId Index::next_sibling(EntryId id) const {
+  switch ((record(id).packed >> kSiblingShift) & 3) {
+    case kPreviousId:
+      return id - 1;
+    case kSiblingInTable:
+      return siblings_.at(id);
+    default:
+      return kNoEntry;
+  }
 }
 
 EntryMetadata Index::metadata(EntryId id) const {
@@ -65,9 +79,10 @@ EntryMetadata Index::metadata(EntryId id) const {
 }
 
 std::uint64_t Index::store_name(std::string_view name) {
-  // Names stay in one chunk each; names longer than 65535 bytes cannot occur
-  // (NAME_MAX, even after U+FFFD replacement) but are cut to fit the length field.
-  if (name.size() > 0xFFFF) name = name.substr(0, 0xFFFF);
+  // Names stay in one chunk each. A name is at most 255 bytes (Linux) or 255
+  // UTF-16 units (macOS), so at most 765 bytes of text even with every byte
+  // replaced by U+FFFD; a longer one cannot occur but is cut to fit the length field.
+  if (name.size() > kMaxNameLength) name = name.substr(0, kMaxNameLength);
   if (name_chunks_.empty() || name_used_ + name.size() > kNameChunkSize) {
     name_chunks_.push_back(std::make_unique_for_overwrite<char[]>(kNameChunkSize));
     name_used_ = 0;
@@ -75,7 +90,7 @@ std::uint64_t Index::store_name(std::string_view name) {
   const std::uint64_t offset = ((name_chunks_.size() - 1) << kNameChunkShift) + name_used_;
   if (!name.empty()) __builtin_memcpy(name_chunks_.back().get() + name_used_, name.data(), name.size());
   name_used_ += name.size();
-  return offset | (static_cast<std::uint64_t>(name.size()) << 40);
+  return offset | (static_cast<std::uint64_t>(name.size()) << kNameLengthShift);
 }
 
 unsigned Index::device_slot(std::uint64_t device, EntryId id) {
@@ -102,20 +117,26 @@ EntryId Index::add(EntryId parent, std::string_view name, const EntryMetadata& m
   slot.allocated = m.allocated;
   slot.modified = m.modified;
   slot.inode = m.file.inode;
-  slot.packed = store_name(name) | (static_cast<std::uint64_t>(device_slot(m.file.device, id)) << 56) |
-                (static_cast<std::uint64_t>(m.directory) << 63);
-  slot.parent = parent;
-  if (m.links >= UINT32_MAX) {
-    slot.links32 = UINT32_MAX;
-    big_links_[id] = m.links;
-  } else {
-    slot.links32 = static_cast<std::uint32_t>(m.links);
+  std::uint64_t links = m.links;
+  if (links >= kLinksInTable) {
+    big_links_.append(id, links);
+    links = kLinksInTable;
   }
+  std::uint64_t sibling = kNoSibling;
   if (parent != kNoEntry) {
     Record& up = record(parent);
-    slot.next_sibling = up.first_child;
+    if (up.first_child == id - 1) {
+      sibling = kPreviousId;
+    } else if (up.first_child != kNoEntry) {
+      siblings_.append(id, up.first_child);
+      sibling = kSiblingInTable;
+    }
     up.first_child = id;
   }
+  slot.packed = store_name(name) | (links << kLinksShift) | (sibling << kSiblingShift) |
+                (static_cast<std::uint64_t>(device_slot(m.file.device, id)) << kDeviceShift) |
+                (static_cast<std::uint64_t>(m.directory) << 63);
+  slot.parent = parent;
   ++count_;
   return id;
 }
@@ -172,7 +193,7 @@ Totals Index::take_out(EntryId start) {
       if (top.next_child != kNoEntry) {
         const EntryId child = top.next_child;
         const Record& entry = record(child);
-        top.next_child = entry.next_sibling;
+        top.next_child = next_sibling(child);
         // Removed sets are closed downwards: a removed child's subtree is done already.
         if (!removed_.insert(child)) continue;
         if (is_directory(child)) {
@@ -267,7 +288,8 @@ void Index::clear_table() {
   count_ = 0;
   devices_.clear();
   overflow_devices_.clear();
-  big_links_.clear();
+  decltype(big_links_.items)().swap(big_links_.items);
+  decltype(siblings_.items)().swap(siblings_.items);
   raw_names_.clear();
   removed_.clear();
 }
@@ -282,7 +304,9 @@ void Index::discard() {
 }
 
 std::size_t Index::memory_bytes() const {
-  return chunks_.size() * kChunkSize * sizeof(Record) + name_chunks_.size() * kNameChunkSize;
+  return chunks_.size() * kChunkSize * sizeof(Record) + name_chunks_.size() * kNameChunkSize +
+         big_links_.items.capacity() * sizeof(big_links_.items[0]) +
+         siblings_.items.capacity() * sizeof(siblings_.items[0]);
 }
 
 }  // namespace qm

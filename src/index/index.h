@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/entry_id.h"
@@ -53,12 +54,12 @@ class Index {
   EntryId parent(EntryId id) const { return record(id).parent; }  // kNoEntry for the root
   // Children are chained from the one added last to the one added first.
   EntryId first_child(EntryId id) const { return record(id).first_child; }
-  EntryId next_sibling(EntryId id) const { return record(id).next_sibling; }
+  EntryId next_sibling(EntryId id) const;
   std::string_view name(EntryId id) const;
   FileId file_id(EntryId id) const;
   std::uint64_t links(EntryId id) const;
   // Whether the entry has exactly one link (no table lookup on the way).
-  bool single_link(EntryId id) const { return record(id).links32 == 1; }
+  bool single_link(EntryId id) const { return ((record(id).packed >> kLinksShift) & kLinksInTable) == 1; }
   EntryMetadata metadata(EntryId id) const;
 
   // The path of a valid entry, rebuilt from names below root.
@@ -125,20 +126,43 @@ class Index {
   std::size_t memory_bytes() const;
 
  private:
-  // One stored entry, 56 bytes. The name, the device and large link counts
-  // live beside the table (name arena, device table, side table).
+  // One stored entry, 48 bytes. The name, the device and the rare large
+  // link counts and out-of-order siblings live beside the table (name arena,
+  // device table, side tables), so the common entry carries only small codes.
   struct Record {
     std::uint64_t size = 0;
     std::uint64_t allocated = 0;
     std::uint64_t modified = 0;
     std::uint64_t inode = 0;
-    std::uint64_t packed = 0;  // name offset:40 | name length:16 | device slot:7 | directory:1
+    // name offset:40 | name length:10 | links:5 | sibling code:2 | device slot:6 | directory:1
+    std::uint64_t packed = 0;
     EntryId parent = kNoEntry;
     EntryId first_child = kNoEntry;
-    EntryId next_sibling = kNoEntry;
-    std::uint32_t links32 = 0;  // saturated; the exact count is links()
   };
-  static_assert(sizeof(Record) == 56);
+  static_assert(sizeof(Record) == 48);
+
+  // The packed word's fields.
+  static constexpr unsigned kNameLengthShift = 40;
+  static constexpr std::uint64_t kNameOffsetMask = (std::uint64_t{1} << 40) - 1;
+  static constexpr std::size_t kMaxNameLength = 0x3FF;
+  static constexpr unsigned kLinksShift = 50;
+  static constexpr std::uint64_t kLinksInTable = 0x1F;  // the count is in big_links_
+  static constexpr unsigned kSiblingShift = 55;
+  // Where the next sibling is: none, the id just before, or in siblings_. A
+  // scan adds a directory's children one after another, so the side table
+  // holds only the first child of each later part of a huge directory.
+  enum SiblingCode : std::uint64_t { kNoSibling = 0, kPreviousId = 1, kSiblingInTable = 2 };
+  static constexpr unsigned kDeviceShift = 57;
+  static constexpr unsigned kOverflowSlot = 0x3F;
+
+  // Rare values keyed by id. Ids are added in increasing order, so appending
+  // keeps the vector sorted and a lookup is a binary search.
+  template <class Value>
+  struct SparseColumn {
+    std::vector<std::pair<EntryId, Value>> items;
+    void append(EntryId id, Value value) { items.emplace_back(id, value); }
+    Value at(EntryId id) const;
+  };
 
   // Ids taken out: a bitmap, so the per-entry test of the queries is one load.
   class RemovedSet {
@@ -180,7 +204,8 @@ class Index {
   std::uint32_t count_ = 0;
   std::vector<std::uint64_t> devices_;  // slot -> device
   std::unordered_map<EntryId, std::uint64_t> overflow_devices_;
-  std::unordered_map<EntryId, std::uint64_t> big_links_;
+  SparseColumn<std::uint64_t> big_links_;  // links of kLinksInTable or more
+  SparseColumn<EntryId> siblings_;          // next siblings that are not the id before
   std::unordered_map<EntryId, std::string> raw_names_;
   RemovedSet removed_;
 
