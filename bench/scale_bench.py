@@ -25,7 +25,10 @@ the request written to its reply read:
   (user + sys) over the scan and its peak RSS (VmHWM) after it, divided by the
   retained entries; then "large" (defaults) and "children" of the root (median
   of 5 each), "duplicates" with minimum 1 MiB, and "forget" of the root.
-One unmeasured scan of the largest size warms the cache first.
+Beside each engine run, the 2-thread walk of the limits programs (getdents64 +
+fstatat, the floor a scan cannot beat) walks the same tree, timed the same
+way (walk_wall_s, walk_cpu_s), so the scan's growth can be told from the
+file system's. One unmeasured scan of the largest size warms the cache first.
 
 The tree is deleted at the end unless --keep is given; a kept tree is reused
 by the next run with the same --tree and sizes (its plan is in DIR.plan.json,
@@ -44,15 +47,18 @@ import datetime
 import json
 import os
 import platform
+import resource
 import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
-MAKE_TREE = os.environ.get("QM_MAKE_TREE", "/work/shared/bench/make_tree.py")
+SHARED = os.environ.get("QM_SHARED_BENCH", "/work/shared/bench")
+MAKE_TREE = os.path.join(SHARED, "make_tree.py")
 QUERY_REPEATS = 5
 MIB = 1 << 20
 
@@ -175,7 +181,30 @@ def median_ms(engine, command, args):
     return statistics.median(engine.request(command, args)[0] for _ in range(QUERY_REPEATS)) * 1000
 
 
-def measure(binary, root):
+def build_walk(work):
+    """The limits walk program built in work, or None when it cannot be."""
+    source = os.path.join(SHARED, "limits", "walk.c")
+    try:
+        shutil.copy(source, work)
+        subprocess.run(["cc", "-O2", "-pthread", "-o", os.path.join(work, "walk"), os.path.join(work, "walk.c")],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except (OSError, subprocess.CalledProcessError):
+        log("no walk program (%s): the walk figures are left out" % source)
+        return None
+    return os.path.join(work, "walk")
+
+
+def time_walk(walk, root):
+    """(wall s, CPU s) of the 2-thread walk of root."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.monotonic()
+    subprocess.run([walk, "-q", "-t", "2", root], check=True, stdout=subprocess.DEVNULL)
+    wall = time.monotonic() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def measure(binary, root, walk):
     engine = Engine(binary)
     try:
         cpu_before = engine.cpu_seconds()
@@ -186,13 +215,16 @@ def measure(binary, root):
         children_ms = median_ms(engine, "children", {"id": 0})
         dups_s, dups = engine.request("duplicates", {"minimum": MIB})
         forget_s, _ = engine.request("forget", {"paths": [root]})
-        return {"entries": summary["retained"], "scan_wall_s": scan_s, "scan_cpu_s": cpu,
+    finally:
+        engine.close()
+    point = {"entries": summary["retained"], "scan_wall_s": scan_s, "scan_cpu_s": cpu,
                 "peak_rss_bytes": peak, "bytes_per_entry": peak / summary["retained"],
                 "forget_ms": forget_s * 1000, "large_ms": large_ms, "children_ms": children_ms,
                 "duplicates_1mib_s": dups_s, "duplicate_groups": len(dups["groups"]),
                 "scan_elapsed_ms": summary["elapsedMs"], "seen": summary["entries"]}
-    finally:
-        engine.close()
+    if walk:
+        point["walk_wall_s"], point["walk_cpu_s"] = time_walk(walk, root)
+    return point
 
 
 # ---- the report ----
@@ -245,16 +277,18 @@ def main():
         ap.error("engine not found: %s" % a.engine)
 
     roots, build_s = build_tree(tree, sizes, a.keep)
+    work = tempfile.mkdtemp(prefix="scale-bench.")
     try:
+        walk = build_walk(work)
         log("warming the cache: one scan of %s" % roots[-1][0])
-        Engine_scan = Engine(a.engine)
-        Engine_scan.request("scan", {"root": roots[-1][0], "includeHidden": True})
-        Engine_scan.close()
+        warm = Engine(a.engine)
+        warm.request("scan", {"root": roots[-1][0], "includeHidden": True})
+        warm.close()
         points = []
         for root, asked in roots:
             runs = []
             for r in range(a.runs):
-                runs.append(measure(a.engine, root))
+                runs.append(measure(a.engine, root, walk))
                 log("%d entries, run %d: %s" % (asked, r + 1, json.dumps(runs[-1])))
             point = {key: statistics.median(run[key] for run in runs) for key in runs[0]}
             for key in ("entries", "peak_rss_bytes", "duplicate_groups", "seen"):
@@ -262,6 +296,7 @@ def main():
             point["tree"] = root
             points.append(point)
     finally:
+        shutil.rmtree(work, ignore_errors=True)
         if not a.keep:
             remove_tree(tree)
 
@@ -273,12 +308,13 @@ def main():
         with open(a.out, "w") as fh:
             fh.write(text + "\n")
     print(text)
-    print("\n| entries | scan wall s | scan CPU s | bytes/entry | large ms | children ms | duplicates s | forget ms |",
-          file=sys.stderr)
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|", file=sys.stderr)
+    print("\n| entries | scan wall s | scan CPU s | walk wall s | walk CPU s | bytes/entry | large ms | children ms "
+          "| duplicates s | forget ms |", file=sys.stderr)
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|", file=sys.stderr)
     for p in points:
-        print("| %d | %.2f | %.2f | %.1f | %.1f | %.2f | %.2f | %.1f |" % (
-            p["entries"], p["scan_wall_s"], p["scan_cpu_s"], p["bytes_per_entry"], p["large_ms"],
+        print("| %d | %.2f | %.2f | %s | %s | %.1f | %.1f | %.2f | %.2f | %.1f |" % (
+            p["entries"], p["scan_wall_s"], p["scan_cpu_s"], "%.2f" % p["walk_wall_s"] if "walk_wall_s" in p else "-",
+            "%.2f" % p["walk_cpu_s"] if "walk_cpu_s" in p else "-", p["bytes_per_entry"], p["large_ms"],
             p["children_ms"], p["duplicates_1mib_s"], p["forget_ms"]), file=sys.stderr)
     return 0
 
