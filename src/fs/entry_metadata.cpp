@@ -19,8 +19,12 @@ std::uint64_t modified_nanoseconds(std::int64_t seconds, std::int64_t nanosecond
   }
   if (nanoseconds < 0 || nanoseconds > 999999999) return 0;
   if (seconds < 0) return 0;
-  // Wraps on overflow: the low 64 bits of the exact nanosecond count.
-  return static_cast<std::uint64_t>(seconds) * 1000000000ull + static_cast<std::uint64_t>(nanoseconds);
+  // Past 2^64 - 1 ns (the year 2554) the time has no value: 0, not the low
+  // 64 bits of the count, which would date the file anywhere since 1970.
+  const auto whole = static_cast<std::uint64_t>(seconds);
+  const auto fraction = static_cast<std::uint64_t>(nanoseconds);
+  if (whole > (UINT64_MAX - fraction) / 1000000000ull) return 0;
+  return whole * 1000000000ull + fraction;
 }
 
 std::string_view entry_name_of(std::string_view path) {

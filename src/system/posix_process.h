@@ -7,7 +7,7 @@
 
 namespace qm {
 
-// CLOCK_MONOTONIC in nanoseconds.
+// CLOCK_MONOTONIC in nanoseconds; 0 when the clock cannot be read.
 std::uint64_t monotonic_ns();
 
 Pid own_pid();

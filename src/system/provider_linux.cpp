@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "common/saturating.h"
+#include "common/unique_fd.h"
 #include "common/utf8.h"
 #include "system/file_system_kinds.h"
 #include "system/host_name.h"
@@ -21,6 +23,13 @@
 namespace qm {
 
 namespace {
+
+// Owns a directory stream (and the descriptor under it): closed on every path,
+// also when an allocation throws while it is being read.
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirStream = std::unique_ptr<DIR, DirCloser>;
 
 // How a file ends: generated files of one record come whole in a single read
 // that leaves room to spare, so a short read already marks their end (saving a
@@ -32,25 +41,22 @@ enum class FileEnd { AtZeroRead, AtShortRead };
 bool read_file_at(int dir_fd, const char* path, std::string& buffer, std::size_t& length,
                   FileEnd end = FileEnd::AtZeroRead) {
   length = 0;
-  const int fd = openat(dir_fd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  bool ok = true;
+  const UniqueFd fd(openat(dir_fd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) return false;
   for (;;) {
+    // May throw; the descriptor is closed all the same.
     if (buffer.size() - length < 1024) buffer.resize(std::max<std::size_t>(4096, buffer.size() * 2));
     const std::size_t room = buffer.size() - length;
-    const ssize_t got = read(fd, buffer.data() + length, room);
+    const ssize_t got = read(fd.get(), buffer.data() + length, room);
     if (got > 0) {
       length += static_cast<std::size_t>(got);
-      if (end == FileEnd::AtShortRead && static_cast<std::size_t>(got) < room) break;
+      if (end == FileEnd::AtShortRead && static_cast<std::size_t>(got) < room) return true;
     } else if (got == 0) {
-      break;
+      return true;
     } else if (errno != EINTR) {
-      ok = false;
-      break;
+      return false;
     }
   }
-  close(fd);
-  return ok;
 }
 
 bool read_file(const std::string& path, std::string& text) {
@@ -84,16 +90,15 @@ std::optional<std::string> resolved_path(const std::string& path) {
 // Device path (resolved) and its label, for every entry of the by-label folder.
 std::vector<std::pair<std::string, std::string>> read_disk_labels(const std::string& folder) {
   std::vector<std::pair<std::string, std::string>> labels;
-  DIR* dir = opendir(folder.c_str());
+  const DirStream dir(opendir(folder.c_str()));
   if (!dir) return labels;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent* entry = readdir(dir.get())) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     if (auto device = resolved_path(folder + "/" + entry->d_name)) {
       labels.emplace_back(std::move(*device), unescape_udev_name(name));
     }
   }
-  closedir(dir);
   return labels;
 }
 
@@ -153,8 +158,9 @@ SystemReading LinuxSystemInfoProvider::read_system() {
   SystemReading reading;
   reading.taken_at_ns = monotonic_ns();
 
-  const int proc_fd = open(paths_.proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (proc_fd < 0) return reading;
+  const UniqueFd proc(open(paths_.proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (proc.get() < 0) return reading;
+  const int proc_fd = proc.get();
 
   std::uint64_t boot_time = 0;
   std::size_t length = 0;
@@ -170,19 +176,17 @@ SystemReading LinuxSystemInfoProvider::read_system() {
   }
 
   // The directory stream works on a duplicate so proc_fd stays usable for openat.
-  const int list_fd = dup(proc_fd);
-  DIR* dir = list_fd >= 0 ? fdopendir(list_fd) : nullptr;
+  const int list_fd = fcntl(proc_fd, F_DUPFD_CLOEXEC, 0);
+  const DirStream dir(list_fd >= 0 ? fdopendir(list_fd) : nullptr);
   if (!dir && list_fd >= 0) close(list_fd);
   if (dir) {
     Process process;
-    while (dirent* entry = readdir(dir)) {
+    while (dirent* entry = readdir(dir.get())) {
       Pid pid = 0;
       if (!parse_pid(entry->d_name, pid)) continue;
       if (read_process(proc_fd, entry->d_name, pid, boot_time, process)) reading.processes.push_back(process);
     }
-    closedir(dir);
   }
-  close(proc_fd);
   return reading;
 }
 

@@ -25,7 +25,9 @@ float process_cpu_usage(std::uint64_t cpu_ns_before, std::uint64_t cpu_ns_after,
 }
 
 void apply_reading(System& system, SystemReading reading) {
-  const std::uint64_t elapsed_ns = saturating_sub(reading.taken_at_ns, system.sampled_at_ns);
+  // A reading the clock failed for cannot time anything.
+  const bool timed = reading.taken_at_ns != 0 && system.sampled_at_ns != 0;
+  const std::uint64_t elapsed_ns = timed ? saturating_sub(reading.taken_at_ns, system.sampled_at_ns) : 0;
   for (Process& process : reading.processes) {
     const Process* earlier = system.processes.find(process.pid);
     if (earlier && earlier->start_time == process.start_time) {

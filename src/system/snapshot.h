@@ -15,7 +15,7 @@ struct SystemReading {
   std::uint64_t used_memory = 0;
   std::vector<CpuTicks> cpu_ticks;  // per logical CPU
   std::vector<Process> processes;   // cpu_time_ns filled in, cpu_usage not yet
-  std::uint64_t taken_at_ns = 0;    // monotonic clock
+  std::uint64_t taken_at_ns = 0;    // monotonic clock; 0 when the clock could not be read
 };
 
 // Mean over logical CPUs of busy ticks / all ticks between the two readings, in
@@ -28,6 +28,7 @@ float process_cpu_usage(std::uint64_t cpu_ns_before, std::uint64_t cpu_ns_after,
 // Folds a reading into system. A process seen before (same id and start time)
 // gets its usage since the previous reading; a new one, or an id now used by a
 // new process, gets 0; a process that is gone stays with its last figures.
+// Without the clock time of both readings no process gets a rate.
 void apply_reading(System& system, SystemReading reading);
 
 }  // namespace qm

@@ -110,6 +110,18 @@ TEST(ProcessStart, TheEngineServesWithTwoToFourWorkersForThisMachine) {
   EXPECT_EQ(engine.finish(), 0);
 }
 
+TEST(ProcessStart, AClosedStandardDescriptorThatCannotBeHeldStopsTheStartWithoutServing) {
+  // With room for two descriptors and standard output closed, no pipe can hold
+  // its number: serving would leave it free for the next directory opened.
+  const EngineRun run = run_engine(kTwoRequests, [] {
+    ::close(STDOUT_FILENO);
+    const rlimit two{2, 2};
+    if (::setrlimit(RLIMIT_NOFILE, &two) != 0) ::_exit(126);
+  }, false);
+  ASSERT_NE(run.status, 126) << "could not set the limit";
+  EXPECT_EQ(run.status, 71);
+}
+
 TEST(ProcessStart, WhenWorkerThreadsCannotStartTheEngineExitsNonZeroWithoutServing) {
   if (::access(QM_ENGINE_BINARY, X_OK) != 0) GTEST_SKIP() << "engine binary not found";
   // An unprivileged user limited to one process cannot start any thread.

@@ -284,10 +284,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // Out-of-range nanoseconds cannot be a time.
                       TimeCase{5, 1000000000, 0}, TimeCase{5, -1, 0}, TimeCase{0, -1000000000, 0},
                       TimeCase{INT64_MIN, -1, 0},
-                      // Past 2^64 ns the low 64 bits remain.
-                      TimeCase{INT64_MAX, 7,
-                               static_cast<std::uint64_t>(INT64_MAX) * 1000000000ull + 7ull},
-                      TimeCase{18446744074, 0, 18446744074ull * 1000000000ull}));
+                      // The last representable nanosecond, 2^64 - 1 (in 2554).
+                      TimeCase{18446744073, 709551615, UINT64_MAX},
+                      // Past 2^64 ns a time is not representable: 0, never the wrapped low bits.
+                      TimeCase{18446744073, 709551616, 0}, TimeCase{18446744074, 0, 0},
+                      TimeCase{INT64_MAX, 7, 0}));
 
 }  // namespace
 }  // namespace qm

@@ -12,6 +12,8 @@
 #include <climits>
 #include <fstream>
 
+#include "support/descriptors.h"
+#include "support/failing_allocations.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -205,6 +207,28 @@ TEST(LinuxProvider, VolumesComeFromTheMountTableWithLabelsAndCapacities) {
   EXPECT_EQ(disks[0].mount_point, "/");
   EXPECT_EQ(disks[1].mount_point, data);
   EXPECT_EQ(disks[1].total_capacity, std::uint64_t(figures.f_blocks) * figures.f_frsize);
+}
+
+TEST(LinuxProvider, ClosesEveryDescriptorAndDirectoryWhenAnAllocationFails) {
+  FakeProcTree tree;
+  tree.dir.make_dir("by-label");
+  tree.dir.make_symlink("by-label/Data", tree.dir.write_file("dev/sdz1", ""));
+  tree.dir.write_file("proc/self/mountinfo", "28 1 254:0 / / rw,relatime - ext4 " + (tree.dir / "dev/sdz1") + " rw\n");
+  LinuxSystemInfoProvider provider = tree.provider();
+  const int open_before = test::open_descriptor_count();
+  auto read_everything = [&] {
+    try {
+      (void)provider.new_all();
+      (void)provider.list_volumes();
+      (void)provider.host_name();
+      (void)provider.os_long_version();
+    } catch (const std::bad_alloc&) {
+    }
+  };
+  const std::uint64_t runs = test::for_each_failing_allocation(test::FailureMode::Once, read_everything, [&](std::uint64_t at) {
+    ASSERT_EQ(test::open_descriptor_count(), open_before) << "allocation " << at << " failed";
+  });
+  EXPECT_GT(runs, 10u);  // the reading allocates; each of those allocations was failed once
 }
 
 // The real kernel.

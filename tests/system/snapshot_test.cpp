@@ -118,5 +118,21 @@ TEST(ApplyReading, SecondReadingGivesRatesNewcomersZeroAndKeepsExitedProcesses) 
   EXPECT_FLOAT_EQ(system.cpu_usage, 50.0f);
 }
 
+TEST(ApplyReading, AReadingWithoutAClockTimeGivesNoProcessARate) {
+  // One reading each side of a failed clock: the time between them is unknown.
+  for (const bool first_timed : {false, true}) {
+    System system;
+    SystemReading first;
+    first.processes = {with_cpu_time(make_process(10, 1), kSecond)};
+    first.taken_at_ns = first_timed ? 5 * kSecond : 0;
+    apply_reading(system, std::move(first));
+    SystemReading second;
+    second.processes = {with_cpu_time(make_process(10, 1), 2 * kSecond)};
+    second.taken_at_ns = first_timed ? 0 : 6 * kSecond;
+    apply_reading(system, std::move(second));
+    EXPECT_EQ(system.processes.find(10)->cpu_usage, 0.0f) << first_timed;
+  }
+}
+
 }  // namespace
 }  // namespace qm
