@@ -64,9 +64,10 @@ class NoPauseProvider final : public qm::SystemInfoProvider {
   std::optional<std::string> os_long_version() override { return inner_.os_long_version(); }
   std::vector<qm::Disk> list_volumes() override { return inner_.list_volumes(); }
   qm::Pid current_pid() override { return inner_.current_pid(); }
-  qm::SignalOutcome kill_with(const qm::Process& process, qm::Signal signal) override {
-    return inner_.kill_with(process, signal);
+  std::unique_ptr<qm::ProcessHold> hold_process(const qm::Process& checked) override {
+    return inner_.hold_process(checked);
   }
+  bool is_thread(qm::Pid id) override { return inner_.is_thread(id); }
   void pause(std::chrono::nanoseconds) override {}
 
  private:

@@ -60,9 +60,11 @@ Result<const JsonArray*> read_paths_arg(const JsonValue& args) {
 
 Result<TerminateArgs> read_terminate_args(const JsonValue& args) {
   const JsonValue& pid = arg_value(args, "pid");
-  if (!pid.is_unsigned()) return CommandError{kMissingPidError};
+  // A number beyond the largest process id names no process: cut to its low
+  // bits it would name another one (2^32 + S is S).
+  if (!pid.is_unsigned() || pid.as_unsigned() > kLargestPid) return CommandError{kMissingPidError};
   TerminateArgs terminate;
-  terminate.pid = static_cast<Pid>(pid.as_unsigned() & 0xFFFFFFFFu);
+  terminate.pid = static_cast<Pid>(pid.as_unsigned());
   terminate.force = bool_arg(args, "force", false);
   return terminate;
 }

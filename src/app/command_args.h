@@ -31,7 +31,7 @@ LargeQuery read_large_args(const JsonValue& args);
 Result<const JsonArray*> read_paths_arg(const JsonValue& args);
 
 struct TerminateArgs {
-  Pid pid = 0;  // the low 32 bits of "pid"
+  Pid pid = 0;  // "pid", at most kLargestPid (a larger one is "Missing PID")
   bool force = false;
 };
 Result<TerminateArgs> read_terminate_args(const JsonValue& args);

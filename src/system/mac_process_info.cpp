@@ -20,6 +20,17 @@ std::string_view mac_process_name(const MacBsdInfo& bsd) {
   return name.empty() ? up_to_nul(bsd.pbi_comm) : name;
 }
 
+std::uint64_t mac_start_stamp(const MacBsdInfo& bsd) {
+  constexpr std::uint64_t kMicrosecondsPerSecond = 1'000'000;
+  if (bsd.pbi_start_tvsec > UINT64_MAX / kMicrosecondsPerSecond) return UINT64_MAX;
+  return saturating_add(bsd.pbi_start_tvsec * kMicrosecondsPerSecond, bsd.pbi_start_tvusec);
+}
+
+bool mac_is_same_process(const std::optional<MacBsdInfo>& now, const Process& checked) {
+  return now && now->pbi_status != MacBsdInfo::kZombie && now->pbi_pid == checked.pid &&
+         mac_start_stamp(*now) == checked.start_stamp;
+}
+
 std::optional<Process> mac_process(const MacProcessFacts& facts, MachTimebase timebase) {
   const MacBsdInfo& bsd = facts.bsd;
   if (bsd.pbi_status == MacBsdInfo::kZombie) return std::nullopt;
@@ -30,6 +41,7 @@ std::optional<Process> mac_process(const MacProcessFacts& facts, MachTimebase ti
   process.path = facts.path;
   process.user_id = bsd.pbi_ruid;
   process.start_time = bsd.pbi_start_tvsec;
+  process.start_stamp = mac_start_stamp(bsd);
   if (facts.task) {
     process.memory = facts.task->pti_resident_size;
     process.cpu_time_ns =

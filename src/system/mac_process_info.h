@@ -24,6 +24,7 @@ struct MacBsdInfo {
   std::array<char, kCommandLength> pbi_comm{};       // executable name, cut to 16 bytes
   std::array<char, 2 * kCommandLength> pbi_name{};   // the name the process gave itself; may be empty
   std::uint64_t pbi_start_tvsec = 0;
+  std::uint64_t pbi_start_tvusec = 0;
 };
 
 struct MacTaskInfo {
@@ -44,6 +45,15 @@ struct MacProcessFacts {
 // the process calls itself), else pbi_comm; each up to its first NUL, and never
 // past the end of its array.
 std::string_view mac_process_name(const MacBsdInfo& bsd);
+
+// The start time in microseconds since the epoch: the process's start_stamp.
+std::uint64_t mac_start_stamp(const MacBsdInfo& bsd);
+
+// True when `now`, what libproc tells about checked.pid at this moment (nullopt:
+// nothing, the id names no process), is still the checked process: alive (not
+// a zombie) and started at the same microsecond. A process given the id since
+// started later.
+bool mac_is_same_process(const std::optional<MacBsdInfo>& now, const Process& checked);
 
 // The record for the facts, or nullopt for a process that has exited (a
 // zombie). Without task information the resident memory and CPU time are 0.

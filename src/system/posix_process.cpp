@@ -23,7 +23,13 @@ SignalOutcome send_signal(Pid pid, Signal signal) {
   if (pid == 0 || pid > static_cast<Pid>(INT_MAX)) return SignalOutcome::NotDelivered;
   const int number = signal == Signal::Kill ? SIGKILL : SIGTERM;
   if (kill(static_cast<pid_t>(pid), number) == 0) return SignalOutcome::Delivered;
+  if (errno == ESRCH) return SignalOutcome::Exited;
   return errno == EINVAL ? SignalOutcome::Unsupported : SignalOutcome::NotDelivered;
+}
+
+SignalOutcome RecheckedHold::kill_with(Signal signal) {
+  if (!still_same_()) return SignalOutcome::Exited;
+  return send_signal(pid_, signal);
 }
 
 }  // namespace qm

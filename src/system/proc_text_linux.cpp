@@ -107,6 +107,15 @@ std::optional<std::uint32_t> parse_status_real_user_id(std::string_view text) {
   return user_id;
 }
 
+std::optional<std::uint64_t> parse_status_thread_group_id(std::string_view text) {
+  std::optional<std::uint64_t> group;
+  for_each_line(text, [&](std::string_view line) {
+    group = first_number_after(line, "Tgid:");
+    return !group;
+  });
+  return group;
+}
+
 MemoryInfo parse_meminfo(std::string_view text) {
   MemoryInfo info;
   bool have_total = false;

@@ -30,6 +30,10 @@ std::optional<ProcStat> parse_proc_stat(std::string_view text);
 // The real user id: the first number of the "Uid:" line of /proc/PID/status.
 std::optional<std::uint32_t> parse_status_real_user_id(std::string_view text);
 
+// The process a thread belongs to: the "Tgid:" line of /proc/ID/status (the id
+// of the process's first thread, which is the process id).
+std::optional<std::uint64_t> parse_status_thread_group_id(std::string_view text);
+
 struct MemoryInfo {
   std::uint64_t total = 0;      // bytes
   std::uint64_t available = 0;  // bytes

@@ -3,6 +3,7 @@
 // order in one flat vector (cheap to build, fast to look up, and the same
 // iteration order every time).
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,12 @@
 namespace qm {
 
 using Pid = std::uint32_t;
+
+// The largest id a process can have on any platform the engine runs on: the
+// largest pid_t (32-bit signed there). A larger number names no process; cut
+// to its low bits it would name another one, and kill() would read it as a
+// process group.
+inline constexpr Pid kLargestPid = static_cast<Pid>(std::numeric_limits<std::int32_t>::max());
 
 struct Process {
   Pid pid = 0;
@@ -20,6 +27,10 @@ struct Process {
   std::uint64_t memory = 0;                // resident bytes
   std::optional<std::uint32_t> user_id;    // real user id
   std::uint64_t start_time = 0;            // seconds since the epoch
+  // The start time as exactly as the platform keeps it (Linux: clock ticks since
+  // boot; macOS: microseconds since the epoch). With the id it tells this
+  // process from a later one that was given the same id.
+  std::uint64_t start_stamp = 0;
   std::uint64_t cpu_time_ns = 0;           // CPU time used since it started (sampling state)
 };
 

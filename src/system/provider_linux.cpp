@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +22,14 @@
 #include "system/host_name.h"
 #include "system/posix_process.h"
 #include "system/proc_text_linux.h"
+
+// The same numbers on every architecture (system calls added since 5.0 are numbered alike).
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
 
 namespace qm {
 
@@ -102,6 +113,36 @@ std::vector<std::pair<std::string, std::string>> read_disk_labels(const std::str
   return labels;
 }
 
+// The process a pidfd refers to: its id cannot pass to another process while
+// the descriptor is open, so the signal reaches it or, once it has ended, nobody.
+class PidfdHold final : public ProcessHold {
+ public:
+  PidfdHold() = default;
+  ~PidfdHold() override {
+    if (pidfd_ >= 0) close(pidfd_);
+  }
+  PidfdHold(const PidfdHold&) = delete;
+  PidfdHold& operator=(const PidfdHold&) = delete;
+
+  // Takes a pidfd for the process that has this id now; false (errno set) when none.
+  bool open(Pid pid) {
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    return pidfd_ >= 0;
+  }
+
+  SignalOutcome kill_with(Signal signal) override {
+    const int number = signal == Signal::Kill ? SIGKILL : SIGTERM;
+    if (syscall(SYS_pidfd_send_signal, pidfd_, number, nullptr, 0) == 0) return SignalOutcome::Delivered;
+    if (errno == ESRCH) return SignalOutcome::Exited;
+    return errno == EINVAL ? SignalOutcome::Unsupported : SignalOutcome::NotDelivered;
+  }
+
+ private:
+  int pidfd_ = -1;
+};
+
+bool is_zombie_state(char state) { return state == 'Z' || state == 'X' || state == 'x'; }
+
 }  // namespace
 
 LinuxSystemInfoProvider::LinuxSystemInfoProvider(LinuxSystemPaths paths) : paths_(std::move(paths)) {
@@ -126,7 +167,7 @@ bool LinuxSystemInfoProvider::read_process(int proc_fd, const char* pid_text, Pi
   const std::optional<ProcStat> stat = parse_proc_stat(std::string_view(buffer_.data(), length));
   if (!stat) return false;
   // A zombie has exited; only its exit status waits to be collected.
-  if (stat->state == 'Z' || stat->state == 'X' || stat->state == 'x') return false;
+  if (is_zombie_state(stat->state)) return false;
 
   process.pid = pid;
   process.parent = stat->parent_pid != 0 && stat->parent_pid <= UINT32_MAX
@@ -135,6 +176,7 @@ bool LinuxSystemInfoProvider::read_process(int proc_fd, const char* pid_text, Pi
   process.name.assign(stat->name);
   process.memory = stat->resident_pages > UINT64_MAX / page_size_ ? UINT64_MAX : stat->resident_pages * page_size_;
   process.start_time = saturating_add(boot_time, stat->start_ticks / ticks_per_second_);
+  process.start_stamp = stat->start_ticks;
   process.cpu_time_ns = ticks_to_ns(saturating_add(stat->user_ticks, stat->system_ticks), ticks_per_second_);
   process.cpu_usage = 0;
 
@@ -262,8 +304,36 @@ std::vector<Disk> LinuxSystemInfoProvider::list_volumes() { return select_volume
 
 Pid LinuxSystemInfoProvider::current_pid() { return own_pid(); }
 
-SignalOutcome LinuxSystemInfoProvider::kill_with(const Process& process, Signal signal) {
-  return send_signal(process.pid, signal);
+bool LinuxSystemInfoProvider::is_same_process(const Process& checked) {
+  const std::string stat_path = paths_.proc + "/" + std::to_string(checked.pid) + "/stat";
+  std::size_t length = 0;
+  if (!read_file_at(AT_FDCWD, stat_path.c_str(), buffer_, length, FileEnd::AtShortRead)) return false;
+  const std::optional<ProcStat> stat = parse_proc_stat(std::string_view(buffer_.data(), length));
+  return stat && !is_zombie_state(stat->state) && stat->start_ticks == checked.start_stamp;
+}
+
+std::unique_ptr<ProcessHold> LinuxSystemInfoProvider::hold_process(const Process& checked) {
+  if (checked.pid == 0 || checked.pid > kLargestPid) return nullptr;
+  auto hold = std::make_unique<PidfdHold>();  // made first, so the descriptor is owned from the start
+  const bool opened = hold->open(checked.pid);
+  if (!opened && errno != ENOSYS) return nullptr;  // no such process (any more)
+  // The descriptor holds whatever process had the id just now; it is the checked
+  // one when that process is still alive with the checked start time (a live
+  // process keeps its id, so reading by id now reads the held process).
+  if (!is_same_process(checked)) return nullptr;
+  if (!opened) {
+    return std::make_unique<RecheckedHold>(checked.pid, [this, checked] { return is_same_process(checked); });
+  }
+  return hold;
+}
+
+bool LinuxSystemInfoProvider::is_thread(Pid id) {
+  if (id == 0 || id > kLargestPid) return false;
+  const std::string status_path = paths_.proc + "/" + std::to_string(id) + "/status";
+  std::size_t length = 0;
+  if (!read_file_at(AT_FDCWD, status_path.c_str(), buffer_, length, FileEnd::AtShortRead)) return false;
+  const std::optional<std::uint64_t> group = parse_status_thread_group_id(std::string_view(buffer_.data(), length));
+  return group && *group != id;
 }
 
 std::unique_ptr<SystemInfoProvider> make_platform_system_info_provider() {

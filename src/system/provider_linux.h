@@ -27,7 +27,11 @@ class LinuxSystemInfoProvider final : public SystemInfoProvider {
   std::optional<std::string> os_long_version() override;
   std::vector<Disk> list_volumes() override;
   Pid current_pid() override;
-  SignalOutcome kill_with(const Process& process, Signal signal) override;
+  // Through a pidfd taken now and checked against the record's start time; on
+  // a kernel without pidfds (before 5.3) the start time is checked again right
+  // before kill().
+  std::unique_ptr<ProcessHold> hold_process(const Process& checked) override;
+  bool is_thread(Pid id) override;
 
   // One reading of memory, CPU ticks and every live process (zombies count as
   // exited). Public for the benchmark, which times it alone.
@@ -37,6 +41,8 @@ class LinuxSystemInfoProvider final : public SystemInfoProvider {
 
  private:
   bool read_process(int proc_fd, const char* pid_text, Pid pid, std::uint64_t boot_time, Process& process);
+  // True while checked.pid names a live process with checked's start time.
+  bool is_same_process(const Process& checked);
 
   LinuxSystemPaths paths_;
   std::uint64_t ticks_per_second_ = 100;

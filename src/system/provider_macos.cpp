@@ -117,18 +117,28 @@ std::vector<pid_t> all_pids() {
   return pids;
 }
 
-// What libproc tells about one process; nullopt once it has exited.
-std::optional<MacProcessFacts> read_process_facts(pid_t pid) {
+// The BSD facts of one process; nullopt when the id names none.
+std::optional<MacBsdInfo> read_bsd_info(pid_t pid) {
   proc_bsdinfo bsd{};
   if (proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &bsd, sizeof bsd) != static_cast<int>(sizeof bsd)) return std::nullopt;
+  MacBsdInfo info;
+  info.pbi_status = bsd.pbi_status;
+  info.pbi_pid = bsd.pbi_pid;
+  info.pbi_ppid = bsd.pbi_ppid;
+  info.pbi_ruid = bsd.pbi_ruid;
+  std::memcpy(info.pbi_comm.data(), bsd.pbi_comm, sizeof bsd.pbi_comm);
+  std::memcpy(info.pbi_name.data(), bsd.pbi_name, sizeof bsd.pbi_name);
+  info.pbi_start_tvsec = bsd.pbi_start_tvsec;
+  info.pbi_start_tvusec = bsd.pbi_start_tvusec;
+  return info;
+}
+
+// What libproc tells about one process; nullopt once it has exited.
+std::optional<MacProcessFacts> read_process_facts(pid_t pid) {
+  std::optional<MacBsdInfo> bsd = read_bsd_info(pid);
+  if (!bsd) return std::nullopt;
   MacProcessFacts facts;
-  facts.bsd.pbi_status = bsd.pbi_status;
-  facts.bsd.pbi_pid = bsd.pbi_pid;
-  facts.bsd.pbi_ppid = bsd.pbi_ppid;
-  facts.bsd.pbi_ruid = bsd.pbi_ruid;
-  std::memcpy(facts.bsd.pbi_comm.data(), bsd.pbi_comm, sizeof bsd.pbi_comm);
-  std::memcpy(facts.bsd.pbi_name.data(), bsd.pbi_name, sizeof bsd.pbi_name);
-  facts.bsd.pbi_start_tvsec = bsd.pbi_start_tvsec;
+  facts.bsd = *bsd;
 
   proc_taskinfo task{};
   errno = 0;
@@ -254,7 +264,18 @@ class MacSystemInfoProvider final : public SystemInfoProvider {
 
   Pid current_pid() override { return own_pid(); }
 
-  SignalOutcome kill_with(const Process& process, Signal signal) override { return send_signal(process.pid, signal); }
+  // macOS has no process descriptor to signal through: the start time, to the
+  // microsecond, is compared now and again right before kill().
+  std::unique_ptr<ProcessHold> hold_process(const Process& checked) override {
+    if (checked.pid == 0 || checked.pid > kLargestPid) return nullptr;
+    const auto pid = static_cast<pid_t>(checked.pid);
+    if (!mac_is_same_process(read_bsd_info(pid), checked)) return nullptr;
+    return std::make_unique<RecheckedHold>(checked.pid,
+                                           [pid, checked] { return mac_is_same_process(read_bsd_info(pid), checked); });
+  }
+
+  // Thread ids on macOS are 64-bit numbers of their own, never process ids.
+  bool is_thread(Pid) override { return false; }
 
  private:
   // One reading; the CPU ticks carry on from previous_ticks (see mach_cpu_ticks).

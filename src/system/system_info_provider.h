@@ -40,7 +40,21 @@ struct Disk {
 };
 
 enum class Signal { Terminate, Kill };  // SIGTERM, SIGKILL
-enum class SignalOutcome { Delivered, NotDelivered, Unsupported };
+enum class SignalOutcome {
+  Delivered,
+  NotDelivered,  // the platform refused (permissions, say)
+  Unsupported,   // the platform has no such signal
+  Exited,        // the held process ended first; nothing was sent
+};
+
+// One process held from its checks to its signal, so that the signal reaches
+// that process or none: never another one that was given its id meanwhile.
+class ProcessHold {
+ public:
+  virtual ~ProcessHold() = default;
+  // SIGTERM or SIGKILL to the held process.
+  virtual SignalOutcome kill_with(Signal signal) = 0;
+};
 
 class SystemInfoProvider {
  public:
@@ -58,7 +72,12 @@ class SystemInfoProvider {
   // The volumes a user of the machine sees, in mount-table order.
   virtual std::vector<Disk> list_volumes() = 0;
   virtual Pid current_pid() = 0;
-  virtual SignalOutcome kill_with(const Process& process, Signal signal) = 0;
+  // Takes hold of `checked`, a process of a snapshot: nullptr when its id now
+  // names no live process, or another process (another start time).
+  virtual std::unique_ptr<ProcessHold> hold_process(const Process& checked) = 0;
+  // True when id names a thread that is not itself a process (not the first
+  // thread of its process), so that no snapshot lists it.
+  virtual bool is_thread(Pid id) = 0;
   // Waits for the whole duration, resuming after signal interruptions.
   // Tests replace it to run waits without waiting.
   virtual void pause(std::chrono::nanoseconds duration);

@@ -28,21 +28,29 @@ Result<bool> terminate_process(SystemInfoProvider& provider, Pid pid, bool force
   const Process* own = snapshot.processes.find(own_pid);
   if (!own) return CommandError{kCannotVerifyUserError};
   const Process* target = snapshot.processes.find(pid);
-  if (!target) return CommandError{kProcessExitedError};
+  if (!target) return CommandError{provider.is_thread(pid) ? kThreadNotProcessError : kProcessExitedError};
   if (is_system_process(pid, target->user_id, own->user_id)) return CommandError{kProtectedProcessError};
   if (is_own_ancestry(snapshot.processes, own_pid, pid)) return CommandError{kProtectedAncestorError};
 
-  if (provider.kill_with(*target, force ? Signal::Kill : Signal::Terminate) != SignalOutcome::Delivered) {
-    return CommandError{kSignalNotSentError};
+  // Held from here to the signal: the id may pass to a new process meanwhile,
+  // the signal never does.
+  const std::unique_ptr<ProcessHold> hold = provider.hold_process(*target);
+  if (!hold) return CommandError{kProcessExitedError};
+  switch (hold->kill_with(force ? Signal::Kill : Signal::Terminate)) {
+    case SignalOutcome::Delivered: break;
+    case SignalOutcome::Exited: return CommandError{kProcessExitedError};
+    case SignalOutcome::NotDelivered:
+    case SignalOutcome::Unsupported: return CommandError{kSignalNotSentError};
   }
 
   // The id alone could name a new process by now; the start time tells them apart.
   const std::uint64_t start_time = target->start_time;
+  const std::uint64_t start_stamp = target->start_stamp;
   for (int check = 0; check < kExitChecks; ++check) {
     provider.pause(kExitCheckPause);
     const System fresh = provider.new_all();
     const Process* now = fresh.processes.find(pid);
-    if (!now || now->start_time != start_time) return true;
+    if (!now || now->start_time != start_time || now->start_stamp != start_stamp) return true;
   }
   return CommandError{kStillRunningError};
 }

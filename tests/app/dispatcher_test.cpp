@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -173,24 +174,33 @@ TEST(LargeArguments, CategoriesAreTheArrayMembersInKeyByteOrderWithTheirStringEl
   EXPECT_EQ(describe(read.categories), "Pictures:jpg,png,;empty:;images:jpg,;photos:jpg,;");
 }
 
-TEST(TerminateArguments, UseTheLow32BitsOfThePidAndForceOnlyWhenTrue) {
+TEST(TerminateArguments, TakeThePidUpToTheLargestProcessIdAndForceOnlyWhenTrue) {
   struct Case {
     std::string args;
-    std::uint32_t pid;
+    std::optional<std::uint32_t> pid;  // nullopt: "Missing PID"
     bool force;
   };
   const std::vector<Case> cases = {
       {R"({"pid":123})", 123, false},
       {R"({"pid":123,"force":"yes"})", 123, false},
       {R"({"pid":123,"force":true})", 123, true},
-      {R"({"pid":4294967297,"force":false})", 1, false},
-      {R"({"pid":18446744073709551615})", 4294967295u, false},
       {R"({"pid":0})", 0, false},
+      {R"({"pid":2147483647})", 2147483647u, false},
+      // Beyond the largest pid nothing is cut down to a real id: 2^32 + 1 is not process 1.
+      {R"({"pid":2147483648})", std::nullopt, false},
+      {R"({"pid":4294967295})", std::nullopt, false},
+      {R"({"pid":4294967297,"force":true})", std::nullopt, false},
+      {R"({"pid":18446744073709551615})", std::nullopt, false},
   };
   for (const Case& c : cases) {
     const Result<TerminateArgs> terminate = read_terminate_args(args_of(c.args));
+    if (!c.pid) {
+      ASSERT_FALSE(terminate.ok()) << c.args;
+      EXPECT_EQ(terminate.error(), "Missing PID") << c.args;
+      continue;
+    }
     ASSERT_TRUE(terminate.ok()) << c.args;
-    EXPECT_EQ(terminate->pid, c.pid) << c.args;
+    EXPECT_EQ(terminate->pid, *c.pid) << c.args;
     EXPECT_EQ(terminate->force, c.force) << c.args;
   }
 }

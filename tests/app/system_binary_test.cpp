@@ -1,6 +1,10 @@
 // "system" and "terminate" through the real engine binary and its pipes.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 #include <variant>
 
@@ -61,8 +65,8 @@ TEST(EngineBinary, TerminateProtectsTheEngineItsParentAndLowIds) {
       {R"({"pid":)" + std::to_string(engine.pid()) + "}", kProtectedAncestorError},
       // The engine's parent is this test process, under the same user.
       {R"({"pid":)" + std::to_string(getpid()) + R"(,"force":true})", kProtectedAncestorError},
-      // Only the low 32 bits count: this is process 1.
-      {R"({"pid":4294967297})", kProtectedProcessError},
+      // Beyond the largest process id: not cut to its low 32 bits (process 1).
+      {R"({"pid":4294967297})", "Missing PID"},
       {R"({"pid":-5})", "Missing PID"},
   };
   int request = 1;
@@ -71,6 +75,28 @@ TEST(EngineBinary, TerminateProtectsTheEngineItsParentAndLowIds) {
     EXPECT_EQ(engine.request(line), error_reply(request, c.error)) << c.args;
     ++request;
   }
+  EXPECT_EQ(engine.finish(), 0);
+}
+
+TEST(EngineBinary, TerminateNeverCutsAPidDownToAnotherProcess) {
+  // A process of this user that the engine may signal: 2^32 + its id used to reach it.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (;;) pause();
+  }
+  EngineProcess engine;
+  const std::uint64_t wrapped = (std::uint64_t{1} << 32) + static_cast<std::uint64_t>(child);
+  for (const std::uint64_t pid : {wrapped, (std::uint64_t{1} << 31) + static_cast<std::uint64_t>(child)}) {
+    const std::string line = R"({"request":1,"command":"terminate","args":{"pid":)" + std::to_string(pid) + "}}";
+    EXPECT_EQ(engine.request(line), error_reply(1, "Missing PID")) << pid;
+  }
+  siginfo_t info{};
+  const bool running =
+      waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(running) << "the child was signalled";
   EXPECT_EQ(engine.finish(), 0);
 }
 

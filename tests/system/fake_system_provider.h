@@ -1,7 +1,9 @@
 #pragma once
 // A scripted SystemInfoProvider: snapshots, volumes and signal outcomes come
 // from the test, and every call is logged so tests can check the order of work.
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +42,10 @@ class FakeSystemProvider : public SystemInfoProvider {
   std::optional<std::string> os = "OS 1.0";
   std::vector<Disk> disks;
   SignalOutcome signal_outcome = SignalOutcome::Delivered;
+  bool hold_fails = false;    // hold_process finds another process (or none) behind the id
+  std::vector<Pid> threads;   // ids is_thread() says are threads
 
-  std::vector<std::string> calls;  // "new_all", "refresh", "pause 220ms", "volumes", "kill 15"...
+  std::vector<std::string> calls;  // "new_all", "refresh", "pause 220ms", "volumes", "hold 300", "kill 15"...
   std::vector<std::pair<Pid, Signal>> signals;
   std::size_t new_all_count = 0;
   std::chrono::nanoseconds clock{0};               // moved on by pause() only
@@ -67,11 +71,14 @@ class FakeSystemProvider : public SystemInfoProvider {
     return disks;
   }
   Pid current_pid() override { return own_pid; }
-  SignalOutcome kill_with(const Process& process, Signal signal) override {
-    calls.push_back(signal == Signal::Kill ? "kill 9" : "kill 15");
-    signals.emplace_back(process.pid, signal);
-    signalled.push_back(clock);
-    return signal_outcome;
+  std::unique_ptr<ProcessHold> hold_process(const Process& checked) override {
+    calls.push_back("hold " + std::to_string(checked.pid));
+    if (hold_fails) return nullptr;
+    return std::make_unique<Hold>(*this, checked.pid);
+  }
+  bool is_thread(Pid id) override {
+    calls.push_back("is_thread " + std::to_string(id));
+    return std::find(threads.begin(), threads.end(), id) != threads.end();
   }
   void pause(std::chrono::nanoseconds duration) override {
     calls.push_back("pause " + std::to_string(duration.count() / 1'000'000) + "ms");
@@ -79,6 +86,21 @@ class FakeSystemProvider : public SystemInfoProvider {
   }
 
  private:
+  class Hold final : public ProcessHold {
+   public:
+    Hold(FakeSystemProvider& provider, Pid pid) : provider_(provider), pid_(pid) {}
+    SignalOutcome kill_with(Signal signal) override {
+      provider_.calls.push_back(signal == Signal::Kill ? "kill 9" : "kill 15");
+      provider_.signals.emplace_back(pid_, signal);
+      provider_.signalled.push_back(provider_.clock);
+      return provider_.signal_outcome;
+    }
+
+   private:
+    FakeSystemProvider& provider_;
+    Pid pid_;
+  };
+
   System next_state() {
     if (states.empty()) return System{};
     const std::size_t index = std::min(next_, states.size() - 1);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -24,6 +26,7 @@ MacProcessFacts running_process() {
   fill(facts.bsd.pbi_comm, "Google Chrome H");
   fill(facts.bsd.pbi_name, "Google Chrome Helper (Renderer)");
   facts.bsd.pbi_start_tvsec = 1'733'900'000;
+  facts.bsd.pbi_start_tvusec = 250'001;
   facts.task = MacTaskInfo{350'000'000, 24'000'000, 12'000'000};
   facts.path = "/Applications/Google Chrome.app/Contents/Frameworks/Helper";
   return facts;
@@ -38,9 +41,39 @@ TEST(MacProcess, TakesEveryFactFromTheBsdAndTaskInfo) {
   EXPECT_EQ(process->path, running_process().path);
   EXPECT_EQ(process->user_id, std::optional<std::uint32_t>(501));
   EXPECT_EQ(process->start_time, 1'733'900'000u);
+  EXPECT_EQ(process->start_stamp, 1'733'900'000'250'001u);  // microseconds
   EXPECT_EQ(process->memory, 350'000'000u);
   EXPECT_EQ(process->cpu_time_ns, 1'500'000'000u);  // 36M ticks of 125/3 ns, user plus system
   EXPECT_EQ(process->cpu_usage, 0.0f);
+}
+
+TEST(MacSameProcess, IsTheCheckedIdAliveWithTheSameStartToTheMicrosecond) {
+  const Process checked = *mac_process(running_process(), MachTimebase{1, 1});
+  auto now = [](auto change) {
+    MacBsdInfo bsd = running_process().bsd;
+    change(bsd);
+    return std::optional<MacBsdInfo>(bsd);
+  };
+  struct Case {
+    const char* description;
+    std::optional<MacBsdInfo> now;
+    bool same;
+  };
+  const std::vector<Case> cases = {
+      {"unchanged", now([](MacBsdInfo&) {}), true},
+      {"the id names no process", std::nullopt, false},
+      {"ended, not yet reaped", now([](MacBsdInfo& b) { b.pbi_status = MacBsdInfo::kZombie; }), false},
+      {"a new process in the same second", now([](MacBsdInfo& b) { b.pbi_start_tvusec += 1; }), false},
+      {"a new process a second later", now([](MacBsdInfo& b) { b.pbi_start_tvsec += 1; }), false},
+      {"facts of another id", now([](MacBsdInfo& b) { b.pbi_pid += 1; }), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(mac_is_same_process(c.now, checked), c.same) << c.description;
+}
+
+TEST(MacProcess, AStartTimeBeyondMicrosecondsSaturates) {
+  MacBsdInfo bsd;
+  bsd.pbi_start_tvsec = UINT64_MAX / 1000;
+  EXPECT_EQ(mac_start_stamp(bsd), UINT64_MAX);
 }
 
 TEST(MacProcess, TaskTimesAreNanosecondsOnIntel) {

@@ -70,6 +70,16 @@ TEST(ProcStat, ReadsANegativeResidentCountAsZero) {
   EXPECT_EQ(stat->resident_pages, 0u);
 }
 
+TEST(ProcStatus, ThreadGroupIdIsTheTgidField) {
+  // A thread's own status: its id in Pid, its process's in Tgid.
+  const std::string thread = "Name:\tworker\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t400\nNgid:\t0\nPid:\t402\nPPid:\t1\n";
+  EXPECT_EQ(parse_status_thread_group_id(thread), 400u);
+  EXPECT_EQ(parse_status_thread_group_id("Name:\tx\nTgid:\t7\nPid:\t7\n"), 7u);
+  EXPECT_EQ(parse_status_thread_group_id("Name:\tx\nPid:\t7\n"), std::nullopt);
+  EXPECT_EQ(parse_status_thread_group_id("Tgid:\t\n"), std::nullopt);
+  EXPECT_EQ(parse_status_thread_group_id(""), std::nullopt);
+}
+
 TEST(ProcStatus, RealUserIdIsTheFirstUidField) {
   const std::string status =
       "Name:\tsu\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t55\nPid:\t55\nPPid:\t1\n"

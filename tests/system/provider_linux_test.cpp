@@ -1,4 +1,5 @@
 #include "system/provider_linux.h"
+#include "system/posix_process.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,10 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/syscall.h>
+
 #include <chrono>
 #include <cstdio>
 #include <climits>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "support/descriptors.h"
 #include "support/failing_allocations.h"
@@ -301,7 +307,48 @@ TEST(LinuxProviderOnThisMachine, AnUnreapedChildIsNotInTheTable) {
   EXPECT_EQ(waitpid(child, nullptr, 0), child);
 }
 
-TEST(LinuxProviderOnThisMachine, SignalsGoOnlyToSingleProcesses) {
+// A child that waits to be signalled; killed and reaped by the guard unless reaped first.
+class PausedChild {
+ public:
+  PausedChild() : pid_(fork()) {
+    if (pid_ == 0) {
+      for (;;) pause();
+    }
+  }
+  ~PausedChild() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  PausedChild(const PausedChild&) = delete;
+  PausedChild& operator=(const PausedChild&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Waits for the end; the signal that ended it (0 when none did).
+  int reap() {
+    int status = 0;
+    const pid_t reaped = waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return reaped > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  bool running() const {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+// The child's record in a snapshot taken now.
+std::optional<Process> checked_record(LinuxSystemInfoProvider& provider, pid_t pid) {
+  const System system = provider.new_all();
+  const Process* process = system.processes.find(static_cast<Pid>(pid));
+  return process ? std::optional<Process>(*process) : std::nullopt;
+}
+
+TEST(LinuxProviderOnThisMachine, HoldsOnlySingleProcessesByTheirIds) {
   // kill(0, ...) would signal the whole process group: run it in a child that leads its
   // own group, so a mistake ends only the child.
   const pid_t child = fork();
@@ -311,9 +358,9 @@ TEST(LinuxProviderOnThisMachine, SignalsGoOnlyToSingleProcesses) {
     LinuxSystemInfoProvider provider;
     Process group;
     group.pid = 0;
-    const bool refused = provider.kill_with(group, Signal::Terminate) == SignalOutcome::NotDelivered;
+    const bool refused = provider.hold_process(group) == nullptr;
     group.pid = 0x80000000u + 12345;  // would be a negative id, a process group
-    const bool refused_negative = provider.kill_with(group, Signal::Terminate) == SignalOutcome::NotDelivered;
+    const bool refused_negative = provider.hold_process(group) == nullptr;
     _exit(refused && refused_negative ? 0 : 1);
   }
   int status = 0;
@@ -322,22 +369,109 @@ TEST(LinuxProviderOnThisMachine, SignalsGoOnlyToSingleProcesses) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(LinuxProviderOnThisMachine, DeliversTerminateAndKillToAChild) {
+TEST(LinuxProviderOnThisMachine, DeliversTerminateAndKillToAHeldChild) {
   for (const Signal signal : {Signal::Terminate, Signal::Kill}) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (;;) pause();
-    }
+    PausedChild child;
+    ASSERT_GT(child.pid(), 0);
     LinuxSystemInfoProvider provider;
-    Process process;
-    process.pid = static_cast<Pid>(child);
-    EXPECT_EQ(provider.kill_with(process, signal), SignalOutcome::Delivered);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), signal == Signal::Kill ? SIGKILL : SIGTERM);
+    const std::optional<Process> checked = checked_record(provider, child.pid());
+    ASSERT_TRUE(checked);
+    const std::unique_ptr<ProcessHold> hold = provider.hold_process(*checked);
+    ASSERT_NE(hold, nullptr);
+    EXPECT_EQ(hold->kill_with(signal), SignalOutcome::Delivered);
+    EXPECT_EQ(child.reap(), signal == Signal::Kill ? SIGKILL : SIGTERM);
   }
+}
+
+TEST(LinuxProviderOnThisMachine, RefusesToHoldAProcessThatIsNotTheCheckedOne) {
+  PausedChild child;
+  ASSERT_GT(child.pid(), 0);
+  LinuxSystemInfoProvider provider;
+  std::optional<Process> checked = checked_record(provider, child.pid());
+  ASSERT_TRUE(checked);
+  Process earlier = *checked;
+  earlier.start_stamp -= 1;  // the record of a process that had the id before
+  EXPECT_EQ(provider.hold_process(earlier), nullptr);
+
+  ASSERT_EQ(kill(child.pid(), SIGKILL), 0);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_EQ(provider.hold_process(*checked), nullptr) << "an exited child (not reaped yet) cannot be held";
+}
+
+// Gives the next process this machine starts the id `pid`, if it is free:
+// the kernel hands out the id after ns_last_pid (root only). Another process
+// starting at the same moment can take it first; the caller checks.
+bool offer_next_pid(pid_t pid) {
+  std::ofstream last("/proc/sys/kernel/ns_last_pid");
+  last << pid - 1;
+  last.flush();
+  return static_cast<bool>(last);
+}
+
+TEST(LinuxProviderOnThisMachine, AHeldProcessThatEndedIsNeverConfusedWithTheNextOneGivenItsId) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving out a chosen process id needs root";
+  LinuxSystemInfoProvider provider;
+  auto first = std::make_unique<PausedChild>();
+  ASSERT_GT(first->pid(), 0);
+  const pid_t id = first->pid();
+  const std::optional<Process> checked = checked_record(provider, id);
+  ASSERT_TRUE(checked);
+  const std::unique_ptr<ProcessHold> hold = provider.hold_process(*checked);
+  ASSERT_NE(hold, nullptr);
+
+  // The checked process ends and is reaped; a new process is given its id.
+  kill(id, SIGKILL);
+  first.reset();
+  std::unique_ptr<PausedChild> second;
+  for (int attempt = 0; attempt < 100 && !(second && second->pid() == id); ++attempt) {
+    ASSERT_TRUE(offer_next_pid(id));
+    second = std::make_unique<PausedChild>();
+  }
+  ASSERT_TRUE(second && second->pid() == id) << "another process kept taking id " << id;
+
+  EXPECT_EQ(hold->kill_with(Signal::Kill), SignalOutcome::Exited);
+  EXPECT_TRUE(second->running()) << "the signal reached the process that was given the id";
+}
+
+TEST(RecheckedHold, SendsNothingOnceTheIdNamesAnotherProcess) {
+  for (const bool same : {true, false}) {
+    PausedChild child;
+    ASSERT_GT(child.pid(), 0);
+    RecheckedHold hold(static_cast<Pid>(child.pid()), [same] { return same; });
+    EXPECT_EQ(hold.kill_with(Signal::Terminate), same ? SignalOutcome::Delivered : SignalOutcome::Exited);
+    if (same) {
+      EXPECT_EQ(child.reap(), SIGTERM);
+    } else {
+      EXPECT_TRUE(child.running());
+    }
+  }
+}
+
+TEST(LinuxProvider, AThreadIsAnIdWhoseStatusNamesAnotherProcess) {
+  FakeProcTree tree;
+  tree.dir.write_file("proc/402/status", "Name:\tworker\nTgid:\t10\nPid:\t402\n");
+  tree.dir.write_file("proc/10/status", "Name:\tmy app\nTgid:\t10\nPid:\t10\n");
+  LinuxSystemInfoProvider provider = tree.provider();
+  EXPECT_TRUE(provider.is_thread(402));
+  EXPECT_FALSE(provider.is_thread(10));   // a process's first thread is the process
+  EXPECT_FALSE(provider.is_thread(999));  // nothing there
+  EXPECT_FALSE(provider.is_thread(0));
+}
+
+TEST(LinuxProviderOnThisMachine, AThreadOfThisProcessIsAThreadAndThisProcessIsNot) {
+  std::promise<pid_t> started;
+  std::promise<void> done;
+  std::thread worker([&] {
+    started.set_value(static_cast<pid_t>(syscall(SYS_gettid)));
+    done.get_future().wait();
+  });
+  const pid_t tid = started.get_future().get();
+  LinuxSystemInfoProvider provider;
+  EXPECT_TRUE(provider.is_thread(static_cast<Pid>(tid)));
+  EXPECT_FALSE(provider.is_thread(static_cast<Pid>(getpid())));
+  done.set_value();
+  worker.join();
 }
 
 volatile sig_atomic_t alarms = 0;

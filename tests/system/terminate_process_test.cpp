@@ -31,6 +31,7 @@ struct RefusalCase {
   SignalOutcome outcome;
   const char* error;
   std::size_t signals;
+  bool hold_fails = false;
 };
 
 TEST(TerminateProcess, RefusesInTheOrderOfItsChecks) {
@@ -56,6 +57,7 @@ TEST(TerminateProcess, RefusesInTheOrderOfItsChecks) {
       {"own process missing, even for a missing target", without(family(), 100), 999, SignalOutcome::Delivered,
        kCannotVerifyUserError, 0},
       {"target missing", family(), 999, SignalOutcome::Delivered, kProcessExitedError, 0},
+      {"a thread's id is not a process", family(), 777, SignalOutcome::Delivered, kThreadNotProcessError, 0},
       {"pid 1 is a system process before it is an ancestor", family(), 1, SignalOutcome::Delivered,
        kProtectedProcessError, 0},
       {"another user's process", family(), 400, SignalOutcome::Delivered, kProtectedProcessError, 0},
@@ -67,11 +69,17 @@ TEST(TerminateProcess, RefusesInTheOrderOfItsChecks) {
        kProtectedAncestorError, 0},
       {"signal refused by the platform", family(), 300, SignalOutcome::NotDelivered, kSignalNotSentError, 1},
       {"signal unsupported by the platform", family(), 300, SignalOutcome::Unsupported, kSignalNotSentError, 1},
+      // The checked process ended, and its id may name another process now: nothing is sent to it.
+      {"id names another process when it is held", family(), 300, SignalOutcome::Delivered, kProcessExitedError, 0,
+       true},
+      {"held process ended before the signal", family(), 300, SignalOutcome::Exited, kProcessExitedError, 1},
   };
   for (const auto& c : cases) {
     FakeSystemProvider provider;
     provider.states = {make_system(c.processes)};
     provider.signal_outcome = c.outcome;
+    provider.hold_fails = c.hold_fails;
+    provider.threads = {777};
     const Result<bool> result = terminate_process(provider, c.target, false);
     ASSERT_FALSE(result.ok()) << c.description;
     EXPECT_EQ(result.error(), c.error) << c.description;
@@ -88,7 +96,9 @@ TEST(TerminateProcess, SendsTheAskedSignalOnceAndSeesTheExitInASnapshotTakenAPau
     ASSERT_TRUE(result.ok()) << force;
     ASSERT_EQ(provider.signals.size(), 1u);
     EXPECT_EQ(provider.signals[0], (std::pair<Pid, Signal>{300, force ? Signal::Kill : Signal::Terminate}));
-    // Checked before the signal, then confirmed by a fresh snapshot 120 ms after it.
+    // Checked, held, signalled through the hold, then confirmed by a fresh snapshot 120 ms later.
+    EXPECT_EQ(provider.calls, (std::vector<std::string>{"new_all", "hold 300", force ? "kill 9" : "kill 15",
+                                                        "pause 120ms", "new_all"}));
     ASSERT_EQ(provider.snapshots.size(), 2u);
     EXPECT_LE(provider.snapshots[0], provider.signalled[0]);
     EXPECT_EQ(provider.snapshots[1] - provider.signalled[0], std::chrono::milliseconds(120));
@@ -110,10 +120,13 @@ TEST(TerminateProcess, ConfirmsTheExitWithinThirtyChecks) {
   };
   auto reused = family();
   reused[3].start_time = 1001;  // same id, a new process
+  auto reused_same_second = family();
+  reused_same_second[3].start_stamp = 7;  // same id and second, a new process by its exact start
   const std::vector<ConfirmationCase> cases = {
       {"gone at the third check", repeated(2, without_target()), true, 4},
       {"gone at the thirtieth check", repeated(29, without_target()), true, 31},
       {"id reused by a process with another start time", repeated(5, reused), true, 7},
+      {"id reused within the same second", repeated(5, reused_same_second), true, 7},
       {"still there after thirty checks", repeated(30, without_target()), false, 31},
       {"never goes away", {make_system(family())}, false, 31},
   };

@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/syscall.h>
+
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "system/terminate_process.h"
 
@@ -139,6 +143,21 @@ TEST(TerminateOnThisMachine, AChildThatExitedButWasNotReapedHasExited) {
   waitpid(child, nullptr, 0);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), kProcessExitedError);
+}
+
+TEST(TerminateOnThisMachine, AThreadIdIsNotAProcess) {
+  std::promise<pid_t> started;
+  std::promise<void> done;
+  std::thread worker([&] {
+    started.set_value(static_cast<pid_t>(syscall(SYS_gettid)));
+    done.get_future().wait();
+  });
+  const pid_t tid = started.get_future().get();
+  const Result<bool> result = terminate(static_cast<Pid>(tid), true);
+  done.set_value();
+  worker.join();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), kThreadNotProcessError);
 }
 
 }  // namespace
