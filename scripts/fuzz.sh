@@ -26,12 +26,17 @@ trap 'rm -rf "$work"' EXIT
 artifacts="$build/fuzz-artifacts"
 mkdir -p "$artifacts"
 
-dictionary=()
-[[ -f "$source_dir/fuzz/json.dict" ]] && dictionary=(-dict="$source_dir/fuzz/json.dict")
-
 status=0
 for fuzzer in "${fuzzers[@]}"; do
   name=$(basename "$fuzzer")
+  # The words of its input: fuzz/NAME.dict (NAME without _fuzz); the protocol
+  # fuzzers share the JSON one.
+  dictionary=()
+  case "$name" in
+    request_decoder_fuzz | json_render_fuzz) dict_file="$source_dir/fuzz/json.dict" ;;
+    *) dict_file="$source_dir/fuzz/${name%_fuzz}.dict" ;;
+  esac
+  [[ -f "$dict_file" ]] && dictionary=(-dict="$dict_file")
   corpus="$work/$name"
   mkdir -p "$corpus"
   echo "=== $name: ${seconds}s"

@@ -14,9 +14,11 @@ bool parse_unsigned(std::string_view text, std::uint64_t& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-// Splits at runs of spaces and tabs; returns false when nothing is left.
+// Splits at runs of spaces, tabs and line feeds; returns false when nothing is
+// left. A field is never empty, so a caller that loops always moves on (a line
+// feed skipped only at the end of a field would be found again and again).
 bool next_field(std::string_view& rest, std::string_view& field) {
-  std::size_t start = rest.find_first_not_of(" \t");
+  std::size_t start = rest.find_first_not_of(" \t\n");
   if (start == std::string_view::npos) return false;
   std::size_t end = rest.find_first_of(" \t\n", start);
   if (end == std::string_view::npos) end = rest.size();

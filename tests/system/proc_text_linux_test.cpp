@@ -139,6 +139,11 @@ TEST(MountInfo, ReadsMountPointTypeAndSource) {
       {"no separator", "28 1 254:0 / / rw,relatime ext4 /dev/vda rw", std::nullopt},
       {"nothing after the separator", "28 1 254:0 / / rw -", std::nullopt},
       {"too short", "28 1 254:0 /", std::nullopt},
+      // Found by the fuzzer: a line feed where the separator is sought once made the
+      // search stand still for ever.
+      {"a line feed before the separator", "28 1 254:0 / / rw\n- ext4 /dev/vda rw",
+       MountInfoEntry{"/", "ext4", "/dev/vda"}},
+      {"a line feed and no separator", "28 1 254:0 / / rw\n", std::nullopt},
   };
   for (const auto& c : cases) {
     const auto entry = parse_mountinfo_line(c.line);
