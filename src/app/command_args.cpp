@@ -11,7 +11,7 @@ namespace {
 std::vector<std::string> string_elements(const JsonValue& array) {
   std::vector<std::string> out;
   for (const JsonValue& element : array.as_array()) {
-    if (element.is_string()) out.push_back(element.as_string());
+    if (element.is_string()) out.emplace_back(element.as_string());
   }
   return out;
 }

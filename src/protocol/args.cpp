@@ -16,7 +16,7 @@ std::uint64_t unsigned_arg(const JsonValue& args, std::string_view key, std::uin
 
 std::string string_arg(const JsonValue& args, std::string_view key, std::string_view fallback) {
   const JsonValue& value = arg_value(args, key);
-  return value.is_string() ? value.as_string() : std::string(fallback);
+  return value.is_string() ? std::string(value.as_string()) : std::string(fallback);
 }
 
 bool bool_arg(const JsonValue& args, std::string_view key, bool fallback) {

@@ -71,14 +71,26 @@ class JsonObject {
 
 using JsonArray = std::vector<JsonValue>;
 
+class JsonOut;
+
+// A value whose text is written when it is rendered, from data it holds (or
+// refers to) in its own form: a large result is streamed into the reply line
+// instead of being built as a tree of values first.
+class JsonStreamer {
+ public:
+  virtual ~JsonStreamer() = default;
+  // Writes the compact text of one JSON value. Called on the thread that renders.
+  virtual void render(JsonOut& out) const = 0;
+};
+
 class JsonValue {
  public:
-  enum class Kind : std::uint8_t { Null, Boolean, Number, String, Array, Object };
+  enum class Kind : std::uint8_t { Null, Boolean, Number, String, Array, Object, Streamed };
 
   JsonValue() = default;
   JsonValue(std::nullptr_t) {}
   JsonValue(bool value) : kind_(Kind::Boolean), bool_(value) {}
-  JsonValue(JsonNumber number) : kind_(Kind::Number), number_(number) {}
+  JsonValue(JsonNumber number);
   JsonValue(int value) : JsonValue(JsonNumber::from_signed(value)) {}
   JsonValue(long value) : JsonValue(JsonNumber::from_signed(value)) {}
   JsonValue(long long value) : JsonValue(JsonNumber::from_signed(value)) {}
@@ -88,11 +100,19 @@ class JsonValue {
   // A non-finite double becomes null; a float is widened to double first.
   JsonValue(double value);
   JsonValue(float value) : JsonValue(static_cast<double>(value)) {}
-  JsonValue(std::string value);
-  JsonValue(std::string_view value) : JsonValue(std::string(value)) {}
-  JsonValue(const char* value) : JsonValue(std::string(value)) {}
+  // Strings are copied into one allocation of their own.
+  JsonValue(std::string_view value);
+  JsonValue(const std::string& value) : JsonValue(std::string_view(value)) {}
+  JsonValue(const char* value) : JsonValue(std::string_view(value)) {}
   JsonValue(JsonArray value);
   JsonValue(JsonObject value);
+  // A value rendered by streamer (shared: copies render the same text).
+  explicit JsonValue(std::shared_ptr<const JsonStreamer> streamer);
+
+  // A string that refers to text it does not own: no copy and no allocation.
+  // The text must outlive the value and every value moved from it; a copy
+  // owns its text. Used for the strings of a request decoded in place.
+  static JsonValue borrowed_string(std::string_view text);
 
   JsonValue(const JsonValue& other);
   JsonValue(JsonValue&& other) noexcept;
@@ -108,17 +128,19 @@ class JsonValue {
   bool is_array() const { return kind_ == Kind::Array; }
   bool is_object() const { return kind_ == Kind::Object; }
   // An integer literal from 0 to 2^64 - 1 (the "unsigned" argument kind).
-  bool is_unsigned() const { return kind_ == Kind::Number && number_.kind() == JsonNumber::Kind::Unsigned; }
+  bool is_unsigned() const { return kind_ == Kind::Number && number_kind_ == JsonNumber::Kind::Unsigned; }
 
   bool as_bool() const { return bool_; }
-  const JsonNumber& as_number() const { return number_; }
-  std::uint64_t as_unsigned() const { return number_.as_unsigned(); }
-  const std::string& as_string() const { return *string_; }
+  JsonNumber as_number() const;
+  std::uint64_t as_unsigned() const { return unsigned_; }
+  std::string_view as_string() const;
   const JsonArray& as_array() const { return *array_; }
   JsonArray& as_array() { return *array_; }
   const JsonObject& as_object() const { return *object_; }
   JsonObject& as_object() { return *object_; }
+  const JsonStreamer& as_streamer() const { return **streamer_; }
 
+  // Equal kinds and contents; a streamed value compares by its rendered text.
   bool operator==(const JsonValue& other) const;
 
  private:
@@ -126,13 +148,22 @@ class JsonValue {
   void copy_from(const JsonValue& other);
   void move_from(JsonValue&& other) noexcept;
 
+  // 16 bytes: the kind, how a number is held or whether a string is owned, a
+  // short string's length, and one word of payload.
   Kind kind_ = Kind::Null;
+  JsonNumber::Kind number_kind_ = JsonNumber::Kind::Unsigned;
+  bool borrowed_ = false;  // a string whose text is not ours
+  std::uint32_t borrowed_size_ = 0;
   union {
     bool bool_ = false;
-    JsonNumber number_;
-    std::string* string_;
+    std::uint64_t unsigned_;
+    std::int64_t negative_;
+    double double_;
+    const char* borrowed_chars_;
+    char* owned_block_;  // std::uint64_t size, then the bytes
     JsonArray* array_;
     JsonObject* object_;
+    std::shared_ptr<const JsonStreamer>* streamer_;
   };
 };
 

@@ -29,9 +29,9 @@ constexpr auto kEscape = [] {
   return t;
 }();
 
-void render_value(const JsonValue& value, std::string& out);
+void render_value(const JsonValue& value, JsonOut& out);
 
-void render_array(const JsonArray& array, std::string& out) {
+void render_array(const JsonArray& array, JsonOut& out) {
   out.push_back('[');
   bool first = true;
   for (const auto& element : array) {
@@ -42,7 +42,7 @@ void render_array(const JsonArray& array, std::string& out) {
   out.push_back(']');
 }
 
-void render_object(const JsonObject& object, std::string& out) {
+void render_object(const JsonObject& object, JsonOut& out) {
   out.push_back('{');
   bool first = true;
   for (const auto& [key, member] : object) {
@@ -55,7 +55,7 @@ void render_object(const JsonObject& object, std::string& out) {
   out.push_back('}');
 }
 
-void render_number(const JsonNumber& number, std::string& out) {
+void render_number(const JsonNumber& number, JsonOut& out) {
   switch (number.kind()) {
     case JsonNumber::Kind::Unsigned: render_integer(number.as_unsigned(), out); return;
     case JsonNumber::Kind::Negative: render_integer(number.as_negative(), out); return;
@@ -63,7 +63,7 @@ void render_number(const JsonNumber& number, std::string& out) {
   }
 }
 
-void render_value(const JsonValue& value, std::string& out) {
+void render_value(const JsonValue& value, JsonOut& out) {
   switch (value.kind()) {
     case JsonValue::Kind::Null: out.append("null"); return;
     case JsonValue::Kind::Boolean: out.append(value.as_bool() ? "true" : "false"); return;
@@ -71,6 +71,7 @@ void render_value(const JsonValue& value, std::string& out) {
     case JsonValue::Kind::String: render_json_string(value.as_string(), out); return;
     case JsonValue::Kind::Array: render_array(value.as_array(), out); return;
     case JsonValue::Kind::Object: render_object(value.as_object(), out); return;
+    case JsonValue::Kind::Streamed: value.as_streamer().render(out); return;
   }
 }
 
@@ -84,13 +85,13 @@ bool wait_writable(int fd) {
   }
 }
 
-void write_all(const char* data, std::size_t size) {
+void write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t written = ::write(STDOUT_FILENO, data, size);
+    const ssize_t written = ::write(fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
       // A non-blocking stdout that is full: wait instead of dropping the line.
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(STDOUT_FILENO)) continue;
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
       return;  // closed pipe or no stdout: the line is lost, the engine goes on
     }
     data += written;
@@ -100,8 +101,29 @@ void write_all(const char* data, std::size_t size) {
 
 }  // namespace
 
-void render_json_string(std::string_view text, std::string& out) {
-  out.push_back('"');
+void JsonOut::flush() {
+  if (text_ || used_ == 0) return;
+  write_all(fd_, buffer_, used_);
+  used_ = 0;
+}
+
+void JsonOut::spill(const char* data, std::size_t size) {
+  // Fill the buffer up, hand it over, and pass long runs straight through.
+  const std::size_t room = capacity_ - used_;
+  std::memcpy(buffer_ + used_, data, room);
+  used_ = capacity_;
+  flush();
+  data += room;
+  size -= room;
+  if (size >= capacity_) {
+    write_all(fd_, data, size);
+    return;
+  }
+  std::memcpy(buffer_, data, size);
+  used_ = size;
+}
+
+void render_json_string_body(std::string_view text, JsonOut& out) {
   const char* data = text.data();
   const std::size_t size = text.size();
   std::size_t run = 0;
@@ -110,19 +132,30 @@ void render_json_string(std::string_view text, std::string& out) {
     if (!code) continue;
     out.append(data + run, i - run);
     run = i + 1;
-    const char escape[2] = {'\\', code};
-    out.append(escape, 2);
     if (code == 'u') {
       const auto byte = static_cast<unsigned char>(data[i]);
-      const char digits[4] = {'0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
-      out.append(digits, 4);
+      const char escape[6] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
+      out.append(escape, 6);
+    } else {
+      const char escape[2] = {'\\', code};
+      out.append(escape, 2);
     }
   }
   out.append(data + run, size - run);
+}
+
+void render_json_string(std::string_view text, JsonOut& out) {
+  out.push_back('"');
+  render_json_string_body(text, out);
   out.push_back('"');
 }
 
-void render_double(double value, std::string& out) {
+void render_json_string(std::string_view text, std::string& out) {
+  JsonOut to(out);
+  render_json_string(text, to);
+}
+
+void render_double(double value, JsonOut& out) {
   // Shortest round-trip digits in scientific form, e.g. "-1.2345e+02" or "5e-324".
   char sci[32];
   const auto res = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
@@ -171,11 +204,21 @@ void render_double(double value, std::string& out) {
   render_integer(static_cast<std::uint64_t>(exponent < 0 ? -exponent : exponent), out);
 }
 
-void render_json(const JsonValue& value, std::string& out) { render_value(value, out); }
+void render_double(double value, std::string& out) {
+  JsonOut to(out);
+  render_double(value, to);
+}
+
+void render_json(const JsonValue& value, JsonOut& out) { render_value(value, out); }
+
+void render_json(const JsonValue& value, std::string& out) {
+  JsonOut to(out);
+  render_value(value, to);
+}
 
 std::string to_json(const JsonValue& value) {
   std::string out;
-  render_value(value, out);
+  render_json(value, out);
   return out;
 }
 
@@ -184,21 +227,23 @@ std::recursive_mutex& output_lock() {
   return lock;
 }
 
+JsonOut& standard_output_locked() {
+  // One buffer for the process, made before any request: writing a line never
+  // allocates, so even the reply that says memory ran out can be written.
+  static char buffer[std::size_t{1} << 16];
+  static JsonOut out(STDOUT_FILENO, buffer, sizeof buffer);
+  return out;
+}
+
 void write_line(std::string_view text) {
   std::lock_guard lock(output_lock());
-  write_all(text.data(), text.size());
+  JsonOut& out = standard_output_locked();
+  out.append(text);
+  out.flush();
 }
 
 void write_json_line(const JsonValue& value) {
-  // One buffer per thread, reused, so a line costs no allocation once warm;
-  // an unusually large line does not keep its memory for the rest of the run.
-  constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
-  thread_local std::string line;
-  line.clear();
-  render_value(value, line);
-  line.push_back('\n');
-  write_line(line);
-  if (line.capacity() > kKeptCapacity) std::string().swap(line);
+  write_rendered_line([&](JsonOut& out) { render_value(value, out); });
 }
 
 }  // namespace qm

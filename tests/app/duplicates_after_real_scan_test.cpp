@@ -79,7 +79,7 @@ TEST_P(AfterRealScan, DuplicatesFindsTheCopiesAndTheSecondSearchReadsNothing) {
   ASSERT_EQ(groups.size(), 1u);
   std::vector<std::string> paths;
   for (const JsonValue& file : groups[0].as_object().find("files")->as_array()) {
-    paths.push_back(file.as_object().find("path")->as_string());
+    paths.emplace_back(file.as_object().find("path")->as_string());
   }
   EXPECT_EQ(paths, (std::vector<std::string>{dir / "one/copy", dir / "two/copy", dir / "two/deeper/copy"}));
   EXPECT_EQ(*first.as_object().find("groups"), *second.as_object().find("groups"));
@@ -155,7 +155,7 @@ TEST(AfterRealScanWithNamesThatAreNotText, CopiesAreHashedThroughTheirRealNames)
   ASSERT_EQ(groups.size(), 1u);
   std::vector<std::string> paths;
   for (const JsonValue& file : groups[0].as_object().find("files")->as_array()) {
-    paths.push_back(file.as_object().find("path")->as_string());
+    paths.emplace_back(file.as_object().find("path")->as_string());
   }
   EXPECT_EQ(paths, (std::vector<std::string>{dir / "odd\xEF\xBF\xBD/copy", dir / "plain/copy\xEF\xBF\xBD"}));
   const auto id = groups[0].as_object().find("files")->as_array()[0].as_object().find("id")->as_unsigned();

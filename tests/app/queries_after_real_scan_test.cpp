@@ -24,7 +24,7 @@ const JsonValue& member(const JsonValue& value, const char* key) { return *value
 
 std::vector<std::string> item_names(const JsonValue& reply) {
   std::vector<std::string> names;
-  for (const JsonValue& item : member(reply, "items").as_array()) names.push_back(member(item, "name").as_string());
+  for (const JsonValue& item : member(reply, "items").as_array()) names.emplace_back(member(item, "name").as_string());
   return names;
 }
 
