@@ -23,6 +23,9 @@ inline constexpr const char* kUnknownCommandError = "Unknown command";
 CommandResult scan_command(Engine& engine, const ScanRequest& request, ProgressSink& progress);
 CommandResult summary_command(Engine& engine);
 CommandResult forget_command(Engine& engine, const JsonArray& paths);
+// The result refers to `paths` (it is written from them when rendered), so it
+// must be rendered while they live: the serving loop writes each reply before
+// its request goes.
 CommandResult measure_command(Engine& engine, const JsonArray& paths);
 CommandResult entry_command(Engine& engine, std::uint64_t id);
 CommandResult children_command(Engine& engine, std::uint64_t id, std::uint64_t offset);

@@ -1,5 +1,6 @@
 #include "app/json_progress_sink.h"
 
+#include <new>
 #include <string>
 
 #include "protocol/json_writer.h"
@@ -30,8 +31,20 @@ JsonValue stage_event(std::uint64_t request_id, const StageProgress& progress) {
   return event;
 }
 
-void JsonProgressSink::indexing(const IndexingProgress& progress) { write_json_line(indexing_event(request_id_, progress)); }
+// An event is news, not a result: one that cannot be built for want of memory
+// is left out, and the command goes on to its reply.
+void JsonProgressSink::indexing(const IndexingProgress& progress) {
+  try {
+    write_json_line(indexing_event(request_id_, progress));
+  } catch (const std::bad_alloc&) {
+  }
+}
 
-void JsonProgressSink::stage(const StageProgress& progress) { write_json_line(stage_event(request_id_, progress)); }
+void JsonProgressSink::stage(const StageProgress& progress) {
+  try {
+    write_json_line(stage_event(request_id_, progress));
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 }  // namespace qm

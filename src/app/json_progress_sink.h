@@ -14,7 +14,8 @@ JsonValue stage_event(std::uint64_t request_id, const StageProgress& progress);
 
 // Writes each report as a progress event line on standard output, for the
 // request it belongs to: phase "indexing" for the scan, the stage's phase
-// ("sampling", "hashing") for a hashing stage.
+// ("sampling", "hashing") for a hashing stage. An event that cannot be built
+// for want of memory is left out.
 class JsonProgressSink final : public ProgressSink {
  public:
   explicit JsonProgressSink(std::uint64_t request_id) : request_id_(request_id) {}

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -128,11 +129,16 @@ struct Number {
 
 class Decoder {
  public:
-  explicit Decoder(std::string_view text) : text_(text) {}
+  Decoder(std::string_view text, bool borrow) : text_(text), borrow_(borrow) {}
 
-  std::variant<Request, DecodeError> decode() {
+  DecodeResult decode() {
     Request request;
-    if (!decode_request(request)) return std::move(error_);
+    try {
+      if (!decode_request(request)) return std::move(error_);
+    } catch (const std::bad_alloc&) {
+      // What was built so far goes with request; the id is known once it was read.
+      return DecodeOutOfMemory{id_read_ ? std::optional<std::uint64_t>(request.request) : std::nullopt};
+    }
     return request;
   }
 
@@ -452,7 +458,9 @@ class Decoder {
         ++pos_;
         std::string_view text;
         if (!read_string(text)) return false;
-        out = JsonValue(std::string(text));
+        // Unescaped text is a view of the line itself; escaped text sits in scratch_.
+        const bool in_line = text.data() >= text_.data() && text.data() <= text_.data() + text_.size();
+        out = borrow_ && in_line ? JsonValue::borrowed_string(text) : JsonValue(text);
         return true;
       }
       case '[': {
@@ -719,6 +727,7 @@ class Decoder {
         if (seen_request) return fail_after_close('}', "duplicate field `request`");
         seen_request = true;
         if (!expect_colon() || !read_request_id(request.request)) return false;
+        id_read_ = true;
       } else if (key == "command") {
         if (seen_command) return fail_after_close('}', "duplicate field `command`");
         seen_command = true;
@@ -743,6 +752,7 @@ class Decoder {
     if (!next_element(first, done)) return false;
     if (done) return fail_consumed("invalid length 0, expected struct Request with 3 elements");
     if (!read_request_id(request.request)) return false;
+    id_read_ = true;
     if (!next_element(first, done)) return false;
     if (done) return fail_consumed("invalid length 1, expected struct Request with 3 elements");
     if (!read_command(request.command)) return false;
@@ -779,6 +789,8 @@ class Decoder {
   }
 
   std::string_view text_;
+  bool borrow_ = false;   // strings of args may refer to text_
+  bool id_read_ = false;  // the request id has been read
   std::size_t pos_ = 0;
   int depth_ = 0;
   std::string scratch_;      // unescaped text of the current string
@@ -788,6 +800,8 @@ class Decoder {
 
 }  // namespace
 
-std::variant<Request, DecodeError> decode_request(std::string_view line) { return Decoder(line).decode(); }
+DecodeResult decode_request(std::string_view line) { return Decoder(line, false).decode(); }
+
+DecodeResult decode_request_in_place(std::string_view line) { return Decoder(line, true).decode(); }
 
 }  // namespace qm

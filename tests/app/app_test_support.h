@@ -61,6 +61,13 @@ inline JsonValue args_of(std::string_view text) {
   return std::get<Request>(std::move(decoded)).args;
 }
 
+// A result as a tree of values: a streamed one (measure, duplicates) is
+// rendered and read back, so its members can be looked at.
+inline JsonValue materialized(const JsonValue& result) {
+  if (result.kind() != JsonValue::Kind::Streamed) return result;
+  return args_of(to_json(result));
+}
+
 // Decodes and dispatches one request line; the reply as "ok:<json>" or "error:<text>".
 inline std::string run(Engine& engine, const std::string& line, ProgressSink& progress) {
   auto decoded = decode_request(line);

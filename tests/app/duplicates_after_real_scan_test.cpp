@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/app_test_support.h"
 #include "app/commands.h"
 #include "hashing/hashing_test_support.h"
 
@@ -13,6 +14,7 @@ namespace qm {
 namespace {
 
 using test::make_old;
+using test::materialized;
 using test::pseudo_random_bytes;
 using test::TempDir;
 
@@ -65,13 +67,13 @@ TEST_P(AfterRealScan, DuplicatesFindsTheCopiesAndTheSecondSearchReadsNothing) {
   {
     auto reply = duplicates_command(engine, 1024, g_quiet);
     ASSERT_TRUE(reply.ok()) << reply.error();
-    first = std::move(reply).value();
+    first = materialized(*reply);
   }
   EXPECT_EQ(recorded.files.take().size(), 4u + 3u + 3u);  // samples, heads of the equal ones, then those in full
   {
     auto reply = duplicates_command(engine, 1024, g_quiet);
     ASSERT_TRUE(reply.ok()) << reply.error();
-    second = std::move(reply).value();
+    second = materialized(*reply);
   }
   EXPECT_TRUE(recorded.files.take().empty());
 
@@ -96,7 +98,7 @@ std::vector<std::vector<std::string>> group_paths(const JsonValue& reply) {
   for (const JsonValue& group : reply.as_object().find("groups")->as_array()) {
     groups.emplace_back();
     for (const JsonValue& file : group.as_object().find("files")->as_array()) {
-      groups.back().push_back(file.as_object().find("path")->as_string());
+      groups.back().emplace_back(file.as_object().find("path")->as_string());
     }
   }
   return groups;
@@ -151,7 +153,8 @@ TEST(AfterRealScanWithNamesThatAreNotText, CopiesAreHashedThroughTheirRealNames)
   scanned(engine, dir.path(), "duplicates");
   auto reply = duplicates_command(engine, 1024, g_quiet);
   ASSERT_TRUE(reply.ok()) << reply.error();
-  const auto& groups = reply->as_object().find("groups")->as_array();
+  const JsonValue result = materialized(*reply);
+  const auto& groups = result.as_object().find("groups")->as_array();
   ASSERT_EQ(groups.size(), 1u);
   std::vector<std::string> paths;
   for (const JsonValue& file : groups[0].as_object().find("files")->as_array()) {

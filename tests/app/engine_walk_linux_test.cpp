@@ -81,7 +81,7 @@ TEST(EngineWalk, ATreeDeeperThanPathMaxIsScannedMeasuredCheckedAndHashedWithEith
       const JsonValue page = args_of(engine.request(
           request(2, "large", R"({"minimum":0,"offset":)" + std::to_string(offset) + "}")));
       for (const JsonValue& item : member(member(page, "result"), "items").as_array()) {
-        const std::string& path = member(item, "path").as_string();
+        const std::string path(member(item, "path").as_string());
         if (path.size() > deepest_length) {
           deepest_length = path.size();
           deepest = number(item, "id");

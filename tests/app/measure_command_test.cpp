@@ -9,6 +9,7 @@ namespace qm {
 namespace {
 
 using test::allocated_on_disk;
+using test::materialized;
 using test::member;
 using test::number;
 using test::TempDir;
@@ -54,8 +55,9 @@ TEST_F(MeasureCommand, MeasuresEachElementInRequestOrder) {
   for (const Case& c : cases) paths.push_back(c.element);
   const CommandResult result = measure_command(engine_, paths);
   ASSERT_TRUE(result.ok());
-  ASSERT_TRUE(result->is_array());
-  const JsonArray& items = result->as_array();
+  const JsonValue reply = materialized(*result);
+  ASSERT_TRUE(reply.is_array());
+  const JsonArray& items = reply.as_array();
   ASSERT_EQ(items.size(), cases.size());
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE("element " + std::to_string(i) + ": " + to_json(cases[i].element));
@@ -68,7 +70,8 @@ TEST_F(MeasureCommand, MeasuresEachElementInRequestOrder) {
 }
 
 TEST_F(MeasureCommand, AnEmptyListGivesAnEmptyArray) {
-  const CommandResult result = measure_command(engine_, JsonArray{});
+  const JsonArray none;
+  const CommandResult result = measure_command(engine_, none);
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(to_json(*result), "[]");
 }
@@ -77,10 +80,12 @@ TEST_F(MeasureCommand, ReachesAsFarAsADeepTreeGoes) {
   std::string relative = "deep";
   for (int level = 0; level < 60; ++level) relative += "/level" + std::to_string(level);
   tree_.write_file(relative + "/bottom", std::string(4097, 'z'));
-  const CommandResult result = measure_command(engine_, JsonArray{JsonValue(tree_ / "deep")});
+  const JsonArray paths{JsonValue(tree_ / "deep")};
+  const CommandResult result = measure_command(engine_, paths);
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(number(result->as_array()[0], "size"), allocated_on_disk(tree_ / (relative + "/bottom")));
-  EXPECT_EQ(number(result->as_array()[0], "errors"), 0u);
+  const JsonValue reply = materialized(*result);
+  EXPECT_EQ(number(reply.as_array()[0], "size"), allocated_on_disk(tree_ / (relative + "/bottom")));
+  EXPECT_EQ(number(reply.as_array()[0], "errors"), 0u);
 }
 
 }  // namespace

@@ -15,16 +15,22 @@
 namespace qm {
 namespace {
 
-std::vector<std::string> all_lines(int fd, std::size_t buffer_size) {
-  LineReader reader(fd, buffer_size);
+// Every line, and "<unheld>" for each line the reader could not hold.
+std::vector<std::string> all_lines(int fd, std::size_t buffer_size, std::size_t most_bytes = SIZE_MAX) {
+  LineReader reader(fd, buffer_size, most_bytes);
   std::vector<std::string> lines;
   std::string_view line;
-  while (reader.next_line(line)) lines.emplace_back(line);
+  for (;;) {
+    const LineRead read = reader.next_line(line);
+    if (read == LineRead::End) break;
+    lines.emplace_back(read == LineRead::Line ? std::string(line) : "<unheld>");
+  }
   return lines;
 }
 
 // The lines of data as read through a pipe with the given buffer size.
-std::vector<std::string> lines_of(const std::string& data, std::size_t buffer_size) {
+std::vector<std::string> lines_of(const std::string& data, std::size_t buffer_size,
+                                  std::size_t most_bytes = SIZE_MAX) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::thread writer([&] {
@@ -36,7 +42,7 @@ std::vector<std::string> lines_of(const std::string& data, std::size_t buffer_si
     }
     ::close(fds[1]);
   });
-  std::vector<std::string> lines = all_lines(fds[0], buffer_size);
+  std::vector<std::string> lines = all_lines(fds[0], buffer_size, most_bytes);
   writer.join();
   ::close(fds[0]);
   return lines;
@@ -64,6 +70,27 @@ TEST(LineReader, ServesManyLongLinesAndShrinksBackBetweenThem) {
     data += line + "\nshort\n";
   }
   EXPECT_EQ(lines_of(data, 16), expected);
+}
+
+TEST(LineReader, ALineTooLongToHoldIsReadToItsEndAndDroppedAndTheNextLinesAreServed) {
+  const std::string long_line(1000, 'x');
+  struct Case {
+    const char* description;
+    std::string data;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"between two lines", "first\n" + long_line + "\nnext\nlast\n", {"first", "<unheld>", "next", "last"}},
+      {"two in a row", long_line + "\n" + long_line + "\r\nafter\n", {"<unheld>", "<unheld>", "after"}},
+      {"the last line, without a line feed", "first\n" + long_line, {"first", "<unheld>"}},
+      {"one byte over the most", std::string(64, 'y') + "\nfits\n", {"<unheld>", "fits"}},
+      {"exactly the most with its line feed", std::string(63, 'z') + "\nfits\n", {std::string(63, 'z'), "fits"}},
+  };
+  for (const Case& c : cases) {
+    for (const std::size_t size : {1u, 7u, 16u}) {
+      EXPECT_EQ(lines_of(c.data, size, 64), c.expected) << c.description << ", buffer " << size;
+    }
+  }
 }
 
 TEST(LineReader, StopsOnAReadFailure) {
