@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol/json_writer.h"
 #include "protocol/request.h"
+#include "support/failing_allocations.h"
 
 namespace qm {
 namespace {
@@ -256,6 +258,43 @@ TEST(DecodeRequest, CountsLinesAndColumnsWhenTheTextHoldsLineFeeds) {
   // The loop never passes a line feed, but the position stays right for any text.
   EXPECT_EQ(outcome("{\n\"request\":1,\n  \"command\":5}"),
             "invalid type: integer `5`, expected a string at line 3 column 13");
+}
+
+// Memory running out anywhere in decoding is an outcome, never an exception,
+// and it carries the request id exactly when the id was read before it.
+TEST(DecodeOutOfMemory, IsAnOutcomeWithTheIdOnceItWasRead) {
+  struct Case {
+    const char* description;
+    std::string line;
+    std::optional<std::uint64_t> id;  // of every out-of-memory outcome
+  };
+  const std::vector<Case> cases = {
+      {"object form, id first", R"({"request":9,"command":"measure","args":{"paths":["a","b\n",{"k":[1,2.5]}]}})", 9},
+      {"array form", R"([9,"measure",{"paths":["a\u00e9","plain text"]}])", 9},
+      {"id after the args", R"({"args":{"paths":["x\ty",[true]]},"command":"measure","request":9})", std::nullopt},
+      {"a string id, whose message is built", R"({"request":")" + std::string(200, 'x') + R"(","command":"x"})",
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    for (const bool in_place : {false, true}) {
+      SCOPED_TRACE(std::string(c.description) + (in_place ? ", in place" : ", copied"));
+      const DecodeResult whole = decode_request(c.line);
+      ASSERT_EQ(std::get_if<DecodeOutOfMemory>(&whole), nullptr);
+      std::optional<DecodeResult> decoded;
+      const std::uint64_t runs = test::for_each_failing_allocation(
+          test::FailureMode::FromThenOn,
+          [&] { decoded.emplace(in_place ? decode_request_in_place(c.line) : decode_request(c.line)); },
+          [&](std::uint64_t at) {
+            if (const auto* out = std::get_if<DecodeOutOfMemory>(&*decoded)) {
+              EXPECT_EQ(out->request, c.id) << "allocation " << at << " failed";
+            } else {
+              // Only the run in which nothing failed decodes, and as a whole run does.
+              EXPECT_EQ(decoded->index(), whole.index()) << "allocation " << at << " failed";
+            }
+          });
+      EXPECT_GT(runs, 0u);  // decoding allocates, and each allocation was failed
+    }
+  }
 }
 
 }  // namespace
