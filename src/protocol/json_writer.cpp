@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -101,13 +102,42 @@ void write_all(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
+JsonOut::JsonOut(std::string& text) : text_(&text), used_(text.size()) {
+  // Room for a small reply at once; a larger one doubles it as it goes.
+  text.resize(used_ + 32);
+  buffer_ = text.data();
+  capacity_ = text.size();
+}
+
+JsonOut::~JsonOut() {
+  // Shrinking never allocates.
+  if (text_) text_->resize(used_);
+}
+
 void JsonOut::flush() {
   if (text_ || used_ == 0) return;
   write_all(fd_, buffer_, used_);
   used_ = 0;
 }
 
+void JsonOut::make_room(std::size_t size) {
+  if (!text_) {
+    flush();
+    return;
+  }
+  // The string keeps the text written so far if growing it runs out of memory.
+  text_->resize(std::max(capacity_ * 2, used_ + size));
+  buffer_ = text_->data();
+  capacity_ = text_->size();
+}
+
 void JsonOut::spill(const char* data, std::size_t size) {
+  if (text_) {
+    make_room(size);
+    std::memcpy(buffer_ + used_, data, size);
+    used_ += size;
+    return;
+  }
   // Fill the buffer up, hand it over, and pass long runs straight through.
   const std::size_t room = capacity_ - used_;
   std::memcpy(buffer_ + used_, data, room);

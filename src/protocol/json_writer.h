@@ -16,18 +16,22 @@ namespace qm {
 // without a copy of it held anywhere and without allocating. Write failures on
 // the descriptor (a closed pipe, no such descriptor) are ignored: the text is
 // lost and rendering goes on.
+//
+// Both write into a buffer with one bounds check per write: for a string the
+// buffer is the string's own storage, grown (doubling) as it fills, and the
+// string is cut to the text written when the JsonOut goes; until then it must
+// not be read.
 class JsonOut {
  public:
-  explicit JsonOut(std::string& text) : text_(&text) {}
+  explicit JsonOut(std::string& text);
   // buffer (capacity bytes, at least 1) is used until the next flush.
   JsonOut(int fd, char* buffer, std::size_t capacity) : fd_(fd), buffer_(buffer), capacity_(capacity) {}
+  ~JsonOut();
   JsonOut(const JsonOut&) = delete;
   JsonOut& operator=(const JsonOut&) = delete;
 
   void append(const char* data, std::size_t size) {
-    if (text_) {
-      text_->append(data, size);
-    } else if (size <= capacity_ - used_) {
+    if (size <= capacity_ - used_) {
       std::memcpy(buffer_ + used_, data, size);
       used_ += size;
     } else {
@@ -39,11 +43,7 @@ class JsonOut {
     for (; count > 0; --count) push_back(c);
   }
   void push_back(char c) {
-    if (text_) {
-      text_->push_back(c);
-      return;
-    }
-    if (used_ == capacity_) flush();
+    if (used_ == capacity_) make_room(1);
     buffer_[used_++] = c;
   }
   // Hands the buffered bytes to the descriptor (nothing to do for a string).
@@ -51,6 +51,8 @@ class JsonOut {
 
  private:
   void spill(const char* data, std::size_t size);
+  // At least size bytes free after used_: a string grows, a descriptor is flushed.
+  void make_room(std::size_t size);
 
   std::string* text_ = nullptr;
   int fd_ = -1;
