@@ -8,18 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/syscall.h>
-
 #include <chrono>
 #include <cstdio>
 #include <climits>
 #include <fstream>
-#include <future>
 #include <memory>
-#include <thread>
 
+#include "support/child_guard.h"
 #include "support/descriptors.h"
 #include "support/failing_allocations.h"
+#include "support/parked_thread.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -308,37 +306,13 @@ TEST(LinuxProviderOnThisMachine, AnUnreapedChildIsNotInTheTable) {
 }
 
 // A child that waits to be signalled; killed and reaped by the guard unless reaped first.
-class PausedChild {
+class PausedChild : public test::ChildGuard {
  public:
-  PausedChild() : pid_(fork()) {
+  PausedChild() : ChildGuard(fork()) {
     if (pid_ == 0) {
       for (;;) pause();
     }
   }
-  ~PausedChild() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  PausedChild(const PausedChild&) = delete;
-  PausedChild& operator=(const PausedChild&) = delete;
-
-  pid_t pid() const { return pid_; }
-  // Waits for the end; the signal that ended it (0 when none did).
-  int reap() {
-    int status = 0;
-    const pid_t reaped = waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return reaped > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  bool running() const {
-    siginfo_t info{};
-    return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
-  }
-
- private:
-  pid_t pid_;
 };
 
 // The child's record in a snapshot taken now.
@@ -460,18 +434,10 @@ TEST(LinuxProvider, AThreadIsAnIdWhoseStatusNamesAnotherProcess) {
 }
 
 TEST(LinuxProviderOnThisMachine, AThreadOfThisProcessIsAThreadAndThisProcessIsNot) {
-  std::promise<pid_t> started;
-  std::promise<void> done;
-  std::thread worker([&] {
-    started.set_value(static_cast<pid_t>(syscall(SYS_gettid)));
-    done.get_future().wait();
-  });
-  const pid_t tid = started.get_future().get();
+  const test::ParkedThread thread;
   LinuxSystemInfoProvider provider;
-  EXPECT_TRUE(provider.is_thread(static_cast<Pid>(tid)));
+  EXPECT_TRUE(provider.is_thread(static_cast<Pid>(thread.id())));
   EXPECT_FALSE(provider.is_thread(static_cast<Pid>(getpid())));
-  done.set_value();
-  worker.join();
 }
 
 volatile sig_atomic_t alarms = 0;

@@ -6,12 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/syscall.h>
-
 #include <fstream>
-#include <future>
-#include <thread>
 
+#include "support/child_guard.h"
+#include "support/parked_thread.h"
 #include "system/terminate_process.h"
 
 namespace qm {
@@ -29,7 +27,7 @@ struct ChildOptions {
 };
 
 // A sleeping child process, killed and reaped when the guard goes out of scope.
-class SleepingChild {
+class SleepingChild : public test::ChildGuard {
  public:
   explicit SleepingChild(ChildOptions options) {
     int ready[2];
@@ -52,32 +50,8 @@ class SleepingChild {
     }
     close(ready[0]);
   }
-  ~SleepingChild() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  SleepingChild(const SleepingChild&) = delete;
-  SleepingChild& operator=(const SleepingChild&) = delete;
-
   Pid pid() const { return static_cast<Pid>(pid_); }
   bool started() const { return pid_ > 0; }
-
-  // Reaps the child; the signal that ended it, or 0 when it ended otherwise.
-  int reap() {
-    int status = 0;
-    const pid_t reaped = waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return reaped > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  // True while the child has not exited.
-  bool running() const {
-    siginfo_t info{};
-    return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
-  }
-
- private:
-  pid_t pid_ = -1;
 };
 
 TEST(TerminateOnThisMachine, EndsAChildWithTerminateAndConfirmsItsExit) {
@@ -146,16 +120,11 @@ TEST(TerminateOnThisMachine, AChildThatExitedButWasNotReapedHasExited) {
 }
 
 TEST(TerminateOnThisMachine, AThreadIdIsNotAProcess) {
-  std::promise<pid_t> started;
-  std::promise<void> done;
-  std::thread worker([&] {
-    started.set_value(static_cast<pid_t>(syscall(SYS_gettid)));
-    done.get_future().wait();
-  });
-  const pid_t tid = started.get_future().get();
-  const Result<bool> result = terminate(static_cast<Pid>(tid), true);
-  done.set_value();
-  worker.join();
+  Result<bool> result = CommandError{"not run"};
+  {
+    const test::ParkedThread thread;
+    result = terminate(static_cast<Pid>(thread.id()), true);
+  }
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), kThreadNotProcessError);
 }
