@@ -91,11 +91,10 @@ bool parse_pid(const char* text, Pid& pid) {
 }
 
 std::optional<std::string> resolved_path(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
+  // Owned at once: copying it into a string may throw.
+  const std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
   if (!resolved) return std::nullopt;
-  std::string out(resolved);
-  free(resolved);
-  return out;
+  return std::string(resolved.get());
 }
 
 // Device path (resolved) and its label, for every entry of the by-label folder.
