@@ -32,7 +32,8 @@ class JsonOut {
 
   void append(const char* data, std::size_t size) {
     if (size <= capacity_ - used_) {
-      std::memcpy(buffer_ + used_, data, size);
+      // An empty view may have no data at all, which memcpy must not be given.
+      if (size != 0) std::memcpy(buffer_ + used_, data, size);
       used_ += size;
     } else {
       spill(data, size);
