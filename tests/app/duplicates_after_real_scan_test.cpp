@@ -93,7 +93,8 @@ TEST_P(AfterRealScan, DuplicatesFindsTheCopiesAndTheSecondSearchReadsNothing) {
 }
 
 // Each group of a duplicates reply as its file paths.
-std::vector<std::vector<std::string>> group_paths(const JsonValue& reply) {
+std::vector<std::vector<std::string>> group_paths(const JsonValue& streamed) {
+  const JsonValue reply = materialized(streamed);
   std::vector<std::vector<std::string>> groups;
   for (const JsonValue& group : reply.as_object().find("groups")->as_array()) {
     groups.emplace_back();
