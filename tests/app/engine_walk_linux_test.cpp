@@ -13,6 +13,7 @@
 #include "app/app_test_support.h"
 #include "support/deep_tree.h"
 #include "support/engine_process.h"
+#include "support/sanitizer.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -25,17 +26,6 @@ using test::member;
 using test::number;
 using test::TempDir;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 std::string request(std::uint64_t id, const std::string& command, const std::string& args) {
   return R"({"request":)" + std::to_string(id) + R"(,"command":")" + command + R"(","args":)" + args + "}";
@@ -126,7 +116,7 @@ std::uint64_t address_space_bytes(int pid) {
 // totals for the queries), and the engine goes on serving. (Running out in
 // the middle of a walk is index/descriptor_walk_linux_test's case.)
 TEST(EngineWalk, AScanThatRunsOutOfMemoryRepliesSoAndLeavesAnEmptyIndexBehind) {
-  if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory does not fit an address-space limit";
+  if (test::kUnderSanitizer) GTEST_SKIP() << "a sanitizer's shadow memory does not fit an address-space limit";
   TempDir dir;
   const std::string padding(200, 'n');
   for (int d = 0; d < 5; ++d) {

@@ -10,17 +10,9 @@
 #include <vector>
 
 #include "support/engine_process.h"
+#include "support/sanitizer.h"
 #include "support/temp_dir.h"
 
-// A sanitizer reserves terabytes of address space for its shadow memory, so
-// no address-space limit can be set under one.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QM_UNDER_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QM_UNDER_SANITIZER 1
-#endif
-#endif
 
 namespace qm {
 namespace {
@@ -69,9 +61,7 @@ std::string without_id(const std::string& reply) {
 class OutOfMemory : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifdef QM_UNDER_SANITIZER
-    GTEST_SKIP() << "an address-space limit cannot be set under a sanitizer";
-#endif
+    if (test::kUnderSanitizer) GTEST_SKIP() << "an address-space limit cannot be set under a sanitizer";
     // A vanished engine must fail the test, not kill it with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
   }
