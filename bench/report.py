@@ -252,25 +252,25 @@ def round_ratio(data, a, b, key):
 
 def group_summary(name, data, rows):
     """One or two sentences with the engine's ratios to the best peer and to the bound."""
-    spec = GROUPS[name]
-    eng = find_row(rows, spec["engine"])
+    group = GROUPS[name]
+    eng = find_row(rows, group["engine"])
     if eng is None:
         return "The engine's row is missing from this run (timed out or not run)."
     out = []
-    peer = best_peer(rows, spec["engine"])
+    peer = best_peer(rows, group["engine"])
     if peer:
         out.append("The engine took %s the wall time and %s the CPU time of %s, the fastest peer "
                    "in wall time." % (times(ratio(eng["wall"], peer["wall"])),
                                       times(ratio(eng["cpu"], peer["cpu"])), "`%s`" % peer["name"]))
-        wall_rounds = round_ratio(data, spec["engine"], peer["name"], "wall")
-        cpu_rounds = round_ratio(data, spec["engine"], peer["name"], "cpu")
+        wall_rounds = round_ratio(data, group["engine"], peer["name"], "wall")
+        cpu_rounds = round_ratio(data, group["engine"], peer["name"], "cpu")
         if wall_rounds is not None and cpu_rounds is not None:
             out.append("Round by round (each round runs both, one after the other), the median ratio is %s "
                        "in wall time and %s in CPU time." % (times(wall_rounds), times(cpu_rounds)))
-    floor = find_row(rows, spec["floor"])
+    floor = find_row(rows, group["floor"])
     if floor:
         out.append("Against `%s`: %s the wall time, %s the CPU time." % (
-            spec["floor"], times(ratio(eng["wall"], floor["wall"])), times(ratio(eng["cpu"], floor["cpu"]))))
+            group["floor"], times(ratio(eng["wall"], floor["wall"])), times(ratio(eng["cpu"], floor["cpu"]))))
     return " ".join(out)
 
 
@@ -357,15 +357,15 @@ def render_markdown(results, meta, groups, scale, charts, reproduce):
     out.append("    /usr/bin/python3 bench/report.py --from-json %s" % shown)
     out.append("")
 
-    for name, spec in GROUPS.items():
+    for name, group in GROUPS.items():
         data = groups.get(name)
         if not data:
             continue
-        rows = rows_of(data, spec["engine"])
-        out.append("## %s" % spec["heading"])
+        rows = rows_of(data, group["engine"])
+        out.append("## %s" % group["heading"])
         out.append("")
         tree = data["facts"].get("tree", "")
-        out.append(textwrap.fill("What runs: %s." % spec["what"], 80))
+        out.append(textwrap.fill("What runs: %s." % group["what"], 80))
         out.append("")
         if tree:
             out.append("Tree: `%s`" % tree)
@@ -373,9 +373,9 @@ def render_markdown(results, meta, groups, scale, charts, reproduce):
         out.append(textwrap.fill(group_summary(name, data, rows), 80))
         out.append("")
         if name in charts:
-            out.append("![%s](%s)" % (spec["heading"], charts[name]))
+            out.append("![%s](%s)" % (group["heading"], charts[name]))
             out.append("")
-        out.append(group_table(rows, spec["engine"]))
+        out.append(group_table(rows, group["engine"]))
         out.append("")
         out.append("%d rounds after %d warm-up run. Ratios above 1 mean the command took longer "
                    "than the engine." % (data["runs"], data.get("warmup", 1)))
@@ -532,9 +532,9 @@ def render(results, docs, scale_path, reproduce):
         footer = stamp_line(m["machine"], data["facts"].get("date", "")[:10], m["commit"],
                             "%d rounds, medians" % data["runs"])
         path = os.path.join(chart_dir, name + ".png")
-        spec = GROUPS[name]
-        bar_chart(path, "%s: %s" % (spec["heading"], tree_of(data)),
-                  rows_of(data, spec["engine"]), spec["engine"], spec["floor"], "\n".join(textwrap.wrap(footer, 150)))
+        group = GROUPS[name]
+        bar_chart(path, "%s: %s" % (group["heading"], tree_of(data)),
+                  rows_of(data, group["engine"]), group["engine"], group["floor"], "\n".join(textwrap.wrap(footer, 150)))
         charts[name] = os.path.relpath(path, docs)
     if scale and scale["points"]:
         footer = stamp_line(scale.get("machine", "unknown"), scale.get("date", "unknown"),
@@ -609,11 +609,11 @@ def run_groups(a, engine, results):
     os.makedirs(results, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="qm-report.") as tmp:
         for name in a.groups:
-            spec = GROUPS[name]
-            tree = getattr(a, spec["tree"])
+            group = GROUPS[name]
+            tree = getattr(a, group["tree"])
             if not os.path.isdir(tree):
-                tree = os.path.join(tmp, "tree-" + spec["tree"])
-                make_tree(a.shared, spec["preset"], tree)
+                tree = os.path.join(tmp, "tree-" + group["tree"])
+                make_tree(a.shared, group["preset"], tree)
             out = os.path.join(tmp, name)
             load_before = os.getloadavg()[0]
             subprocess.run(["bash", os.path.join(a.shared, "run_peers.sh"), "-n", str(a.rounds),
