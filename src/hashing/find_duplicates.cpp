@@ -4,8 +4,11 @@
 
 namespace qm {
 
-DuplicateReport find_duplicates(const Index& index, HashCache& cache, const HashContext& context,
+DuplicateReport find_duplicates(const Index& index, HashCache& cache, const HashContext& outer,
                                 std::uint64_t minimum, ProgressSink& progress) {
+  // Thousands of files in few directories: each directory is reached once.
+  OpenedDirectories directories;
+  const HashContext context{outer.files, outer.clock, &directories};
   const Clock::TimePoint start = context.clock.now();
   std::vector<StageFile> to_sample;
   for (const EntryId id : size_collisions(index, minimum)) to_sample.push_back({id, std::nullopt, 0});

@@ -1,6 +1,7 @@
 #pragma once
 // The process-wide cache of file hashes the duplicate finder computed.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -56,6 +57,10 @@ class HashCache {
 
   // The stored hashes, which become the most recently used.
   std::optional<FileHashes> lookup(const HashCacheKey& key);
+  // False when no hash of the file (of any size, times or mode) is stored, so
+  // that a caller can skip examining the file for a lookup; may be true for a
+  // file of which nothing is stored.
+  bool may_hold(std::uint64_t device, std::uint64_t inode) const;
   // Stores (or replaces) the key's hashes as the most recently used; when the
   // key is new and the cache full, the least recently used entry goes first.
   void insert(const HashCacheKey& key, const FileHashes& hashes);
@@ -73,11 +78,17 @@ class HashCache {
 
   void unlink(Slot& slot);
   void push_newest(Slot& slot);
+  // Where a file counts in the filter: filter_[slot] is the number of stored
+  // keys whose file falls there.
+  static std::size_t filter_slot(std::uint64_t device, std::uint64_t inode);
+
+  static constexpr std::size_t kFilterSlots = std::size_t{1} << 16;
 
   mutable std::mutex lock_;
   std::unordered_map<HashCacheKey, Slot, HashCacheKeyHash> map_;
   Slot* newest_ = nullptr;  // guarded by lock_
   Slot* oldest_ = nullptr;  // guarded by lock_
+  std::unique_ptr<std::uint32_t[]> filter_;  // guarded by lock_; made with the first entry
 };
 
 }  // namespace qm

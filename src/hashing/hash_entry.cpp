@@ -160,39 +160,72 @@ Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t in
   return FileHashes{*digest, std::nullopt};
 }
 
+// The name in its directory examined with lstat: its status-change time when it
+// is the indexed file with the indexed size and modification time; otherwise
+// kFileChangedError, or why it cannot be examined or admitted.
+Result<std::uint64_t> examine_as_indexed(const EntryPlace& place, const EntryMetadata& was) {
+  auto fresh = stat_entry_status_at(place.directory_fd(), place.name);
+  if (!fresh) return std::move(fresh).take_error();
+  if (fresh->metadata.file != was.file || fresh->metadata.size != was.size || fresh->metadata.modified != was.modified) {
+    return CommandError{kFileChangedError};
+  }
+  return fresh->changed;
+}
+
+// The indexed entry's id and record; its path is not needed to hash it.
+Result<Item> indexed_file(const Index& index, std::uint64_t id) {
+  if (index.any_removed() && id <= UINT32_MAX && index.is_removed(static_cast<EntryId>(id))) {
+    return CommandError{kItemRemovedError};
+  }
+  if (!index.valid(id)) return CommandError{kUnknownEntryError};
+  Item item;
+  item.id = static_cast<EntryId>(id);
+  item.metadata = index.metadata(item.id);
+  return item;
+}
+
 }  // namespace
 
 Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
                               HashMode mode, bool revalidate) {
-  auto indexed = revalidate ? revalidate_entry(index, id) : lookup_entry(index, id);
+  auto indexed = revalidate ? revalidate_entry(index, id) : indexed_file(index, id);
   if (!indexed) return std::move(indexed).take_error();
   const EntryMetadata& was = indexed->metadata;
   if (was.directory) return CommandError{kNotAFileError};
 
-  // The file's directory, reached name by name from "/" through no link and
-  // with no path length limit; the file is examined and opened there.
-  auto place = open_entry_parent(index, indexed->id);
+  // The file's directory, reached name by name from "/" (or from a directory
+  // of the index already reached so) through no link and with no path length
+  // limit; the file is examined and opened there.
+  auto place = open_entry_parent(index, indexed->id, revalidate ? nullptr : context.directories);
   if (!place) return std::move(place).take_error();
-
-  // The file as it is now: one lstat, no read. The cache is keyed by what it shows.
-  auto fresh = stat_entry_status_at(place->directory.get(), place->name);
-  if (!fresh) return std::move(fresh).take_error();
-  if (fresh->metadata.file != was.file || fresh->metadata.size != was.size ||
-      fresh->metadata.modified != was.modified) {
-    return CommandError{kFileChangedError};
-  }
-  HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, fresh->changed, mode};
 
   // The cache is used unless revalidating, and only with a wall clock not before the epoch.
   const std::int64_t wall_ns = revalidate ? -1 : context.clock.wall_ns();
   const bool use_cache = wall_ns >= 0;
   const std::uint64_t read_start_ns = use_cache ? static_cast<std::uint64_t>(wall_ns) : 0;
-  if (use_cache && at_least_minimum_age(read_start_ns, was.modified)) {
-    if (auto cached = cache.lookup(key)) return std::move(*cached);
+  const bool may_serve = use_cache && at_least_minimum_age(read_start_ns, was.modified) &&
+                         cache.may_hold(was.file.device, was.file.inode);
+  HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, 0, mode};
+
+  // The file as it is now: one lstat, no read. The cache is keyed by what it
+  // shows. A duplicate search skips it for files the cache cannot serve: the
+  // checks after the open find every change it would.
+  if (revalidate || may_serve) {
+    auto changed = examine_as_indexed(*place, was);
+    if (!changed) return std::move(changed).take_error();
+    key.changed = *changed;
+    if (may_serve) {
+      if (auto cached = cache.lookup(key)) return std::move(*cached);
+    }
   }
 
-  const UniqueFd file(context.files.open_for_reading(place->directory.get(), place->name));
-  if (file.get() < 0) return CommandError{last_os_error_text()};
+  const UniqueFd file(context.files.open_for_reading(place->directory_fd(), place->name));
+  if (file.get() < 0) {
+    const int error = errno;
+    auto examined = examine_as_indexed(*place, was);  // why, in the words of the lstat when it tells
+    if (!examined) return std::move(examined).take_error();
+    return CommandError{os_error_text(error)};
+  }
 
   struct stat before;
   if (::fstat(file.get(), &before) != 0) return CommandError{last_os_error_text()};
@@ -203,6 +236,8 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
       FileId{stat_device(before), static_cast<std::uint64_t>(before.st_ino)} != was.file ||
       static_cast<std::uint64_t>(before.st_size) != was.size ||
       modified_nanoseconds(modified_before.tv_sec, modified_before.tv_nsec) != was.modified) {
+    auto examined = examine_as_indexed(*place, was);
+    if (!examined) return std::move(examined).take_error();
     return CommandError{kFileChangedError};
   }
 

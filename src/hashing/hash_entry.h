@@ -6,6 +6,7 @@
 #include "common/result.h"
 #include "fs/file_opener.h"
 #include "hashing/hash_cache.h"
+#include "index/entry_place.h"
 #include "index/index.h"
 
 namespace qm {
@@ -34,6 +35,8 @@ inline constexpr std::uint64_t kCacheMinimumAgeNs = 4000000000ull;
 struct HashContext {
   const FileOpener& files;
   const Clock& clock;
+  // Directories held open across the files of one command (see open_entry_parent).
+  OpenedDirectories* directories = nullptr;
 };
 
 // BLAKE3 of one indexed regular file (full, sampled or head). Refuses a file that

@@ -37,7 +37,7 @@ Result<Item> revalidate_entry(const Index& index, std::uint64_t id) {
   auto place = open_entry_parent(index, indexed->id);
   if (!place) return std::move(place).take_error();
   struct stat st;
-  if (::fstatat(place->directory.get(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place->directory_fd(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return CommandError{last_os_error_text()};
   }
   if (S_ISLNK(st.st_mode) || (stat_file_flags(st) & kDatalessFlag)) return CommandError{kPathChangedError};

@@ -9,6 +9,7 @@
 #include "hashing/blake3_hex.h"
 #include "hashing/find_duplicates.h"
 #include "hashing/hashing_test_support.h"
+#include "support/descriptors.h"
 #include "support/recording_progress.h"
 
 namespace qm {
@@ -315,7 +316,10 @@ TEST(Duplicates, ManyGroupsHashedInParallelComeOutComplete) {
     write_old(dir, "g" + std::to_string(g) + "/other", differing_at(content, 0));
   }
   auto engine = engine_over(dir.path());
+  const int descriptors_before = test::open_descriptor_count();
+  // More directories than the search holds open at once, hashed from two workers.
   const DuplicatesRun run = run_duplicates(*engine, 1024);
+  EXPECT_EQ(test::open_descriptor_count(), descriptors_before) << "the search left a directory open";
   const auto groups = group_paths(run.report, dir.path());
   ASSERT_EQ(groups.size(), static_cast<std::size_t>(kGroups));
   // Each group a block larger than the one before: reclaimable order is the reverse of creation order.
