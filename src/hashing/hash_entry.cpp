@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -65,17 +66,46 @@ ssize_t pread_retrying(int fd, unsigned char* buffer, std::size_t length, std::u
   return n;
 }
 
-// The whole content in 1 MiB reads until end of file. A file that grows past its
+// The part of a hasher in use: everything before its stack of chaining
+// values, and the stack up to its height.
+std::size_t used_state_size(const blake3_hasher& hasher) {
+  return offsetof(blake3_hasher, cv_stack) + std::size_t{hasher.cv_stack_len} * BLAKE3_OUT_LEN;
+}
+
+void keep_state(const blake3_hasher& hasher, HeadContinuation& continuation) {
+  const std::size_t size = used_state_size(hasher);
+  continuation.state = std::make_unique<unsigned char[]>(size);
+  std::memcpy(continuation.state.get(), &hasher, size);
+  continuation.state_size = size;
+}
+
+bool restore_state(const HeadContinuation& continuation, blake3_hasher& hasher) {
+  init_hasher(hasher);
+  if (!continuation.state || continuation.state_size < offsetof(blake3_hasher, cv_stack) ||
+      continuation.state_size > sizeof hasher) {
+    return false;
+  }
+  std::memcpy(&hasher, continuation.state.get(), continuation.state_size);
+  return used_state_size(hasher) == continuation.state_size;
+}
+
+// The whole content in 1 MiB reads until end of file, or what follows the
+// head when `resumed` holds the hasher after it. A file that grows past its
 // indexed size has changed for sure; stopping there keeps a file that is being
 // written without end from holding a worker forever.
-Result<Digest> hash_full(const FileOpener& files, int fd, std::uint64_t indexed_size) {
-#if defined(POSIX_FADV_SEQUENTIAL)
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
+Result<Digest> hash_full(const FileOpener& files, int fd, std::uint64_t indexed_size, const HeadContinuation* resumed) {
   blake3_hasher hasher;
-  init_hasher(hasher);
-  unsigned char* buffer = read_buffer();
   std::uint64_t total = 0;
+  if (resumed && indexed_size > kHeadSize && restore_state(*resumed, hasher) &&
+      ::lseek(fd, static_cast<off_t>(kHeadSize), SEEK_SET) == static_cast<off_t>(kHeadSize)) {
+    total = kHeadSize;
+  } else {
+    init_hasher(hasher);
+  }
+#if defined(POSIX_FADV_SEQUENTIAL)
+  ::posix_fadvise(fd, static_cast<off_t>(total), 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  unsigned char* buffer = read_buffer();
   for (;;) {
     const ssize_t n = files.read_some(fd, buffer, kFullReadSize);
     if (n < 0) return CommandError{last_os_error_text()};
@@ -117,28 +147,23 @@ Result<FileHashes> hash_sampled(int fd, std::uint64_t indexed_size) {
   return FileHashes{finish_digest(hasher), std::nullopt};
 }
 
-// A file the samples cover whole: read once, then the sampled hash from the
-// three slices of those bytes (what the three sample reads would return) and
-// the content hash of all of them. Fewer bytes than indexed: it shrank.
+// A file the samples cover whole: read once; its sampled hash is its content
+// hash (the samples would only repeat its bytes). Fewer bytes than indexed: it shrank.
 Result<FileHashes> hash_sampled_whole(int fd, std::uint64_t indexed_size) {
   unsigned char* buffer = read_buffer();
   const auto size = static_cast<std::size_t>(indexed_size);
   auto read = read_from_start(fd, buffer, size);
   if (!read) return std::move(read).take_error();
-  blake3_hasher sampled;
-  init_hasher(sampled);
-  for (const std::uint64_t offset : sample_offsets(indexed_size)) {
-    const auto start = static_cast<std::size_t>(offset);
-    blake3_hasher_update(&sampled, buffer + start, std::min(kSampleReadSize, size - start));
-  }
   blake3_hasher content;
   init_hasher(content);
   blake3_hasher_update(&content, buffer, size);
-  return FileHashes{finish_digest(sampled), finish_digest(content)};
+  const Digest digest = finish_digest(content);
+  return FileHashes{digest, digest};
 }
 
-// The first kHeadSize bytes (all of a smaller file), read from the start.
-Result<FileHashes> hash_head(int fd, std::uint64_t indexed_size) {
+// The first kHeadSize bytes (all of a smaller file), read from the start; for
+// a larger file the hasher after them goes to `continuation` when one is given.
+Result<FileHashes> hash_head(int fd, std::uint64_t indexed_size, HeadContinuation* continuation) {
   unsigned char* buffer = read_buffer();
   const auto length = static_cast<std::size_t>(std::min(indexed_size, kHeadSize));
   auto read = read_from_start(fd, buffer, length);
@@ -147,15 +172,19 @@ Result<FileHashes> hash_head(int fd, std::uint64_t indexed_size) {
   init_hasher(hasher);
   blake3_hasher_update(&hasher, buffer, length);
   const Digest head = finish_digest(hasher);
-  return FileHashes{head, indexed_size <= kHeadSize ? std::optional<Digest>(head) : std::nullopt};
+  if (indexed_size <= kHeadSize) return FileHashes{head, head};
+  if (continuation) keep_state(hasher, *continuation);
+  return FileHashes{head, std::nullopt};
 }
 
-Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t indexed_size, HashMode mode) {
+// continuation: filled by a head read; a full read goes on from it when given one.
+Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t indexed_size, HashMode mode,
+                               HeadContinuation* continuation) {
   if (mode == HashMode::Sampled) {
     return indexed_size <= kSamplesCoverWholeFile ? hash_sampled_whole(fd, indexed_size) : hash_sampled(fd, indexed_size);
   }
-  if (mode == HashMode::Head) return hash_head(fd, indexed_size);
-  auto digest = hash_full(files, fd, indexed_size);
+  if (mode == HashMode::Head) return hash_head(fd, indexed_size, continuation);
+  auto digest = hash_full(files, fd, indexed_size, continuation);
   if (!digest) return std::move(digest).take_error();
   return FileHashes{*digest, std::nullopt};
 }
@@ -187,7 +216,7 @@ Result<Item> indexed_file(const Index& index, std::uint64_t id) {
 }  // namespace
 
 Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
-                              HashMode mode, bool revalidate) {
+                              HashMode mode, bool revalidate, HeadContinuation* continuation) {
   auto indexed = revalidate ? revalidate_entry(index, id) : indexed_file(index, id);
   if (!indexed) return std::move(indexed).take_error();
   const EntryMetadata& was = indexed->metadata;
@@ -241,7 +270,15 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
     return CommandError{kFileChangedError};
   }
 
-  auto hashed = read_hashes(context.files, file.get(), was.size, mode);
+  // A full read goes on from the head read only while the file is as it was
+  // then: any write since moved its status-change time.
+  HeadContinuation* resumed = nullptr;
+  if (mode == HashMode::Full && continuation && continuation->state && continuation->changed == changed_ns(before)) {
+    resumed = continuation;
+  }
+  HeadContinuation kept;
+  auto hashed = read_hashes(context.files, file.get(), was.size, mode,
+                            mode == HashMode::Head ? (continuation ? &kept : nullptr) : resumed);
   if (!hashed) return hashed;
 
   // Size and both times as before the read: a write that put the modification
@@ -261,6 +298,10 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
 
   key.changed = changed_ns(before);
   if (use_cache && at_least_minimum_age(read_start_ns, key.changed)) cache.insert(key, *hashed);
+  if (kept.state) {
+    kept.changed = key.changed;
+    *continuation = std::move(kept);
+  }
   return hashed;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/clock.h"
@@ -39,6 +40,17 @@ struct HashContext {
   OpenedDirectories* directories = nullptr;
 };
 
+// Where the full read of a file can go on from its head read instead of from
+// the start: the hasher after the first kHeadSize bytes and the file's
+// status-change time at that read. Only the part of the hasher in use is
+// kept (BLAKE3 holds its tree as a stack of chaining values, a few hundred
+// bytes after a head), so many files' continuations fit in little memory.
+struct HeadContinuation {
+  std::unique_ptr<unsigned char[]> state;  // empty: none
+  std::size_t state_size = 0;
+  std::uint64_t changed = 0;  // ns since the epoch
+};
+
 // BLAKE3 of one indexed regular file (full, sampled or head). Refuses a file that
 // differs from the index, or that changed (content, size, times) while it was read.
 // revalidate set: the item and its ancestors are checked on disk before and after,
@@ -49,8 +61,12 @@ struct HashContext {
 // unless the file changed less than 4 s before the read (see kCacheMinimumAgeNs).
 // A sampled hash of a file no larger than kSamplesCoverWholeFile, and a head
 // hash of a file no larger than kHeadSize, carry its content hash too.
+// With `continuation`: a head read of a file larger than kHeadSize fills it
+// (unless served from the cache); a full read given a filled one reads only
+// what follows the head when the file's status-change time is still the one
+// it holds, and from the start otherwise.
 // Safe to call from several threads at once; the Index is only read.
 Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
-                               HashMode mode, bool revalidate);
+                              HashMode mode, bool revalidate, HeadContinuation* continuation = nullptr);
 
 }  // namespace qm

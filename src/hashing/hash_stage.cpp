@@ -1,6 +1,7 @@
 #include "hashing/hash_stage.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <atomic>
 #include <mutex>
 
@@ -77,17 +78,27 @@ void order_by_identity(const Index& index, std::span<const StageFile> files, std
   for (std::size_t k = 0; k < keyed.size(); ++k) positions[k] = keyed[k].position;
 }
 
+// Calls hash_one(i) for every position i on the process pool, in order of
+// the files' identity.
+template <class HashOne>
+void hash_on_pool(const Index& index, std::span<const StageFile> files, std::vector<std::size_t> positions,
+                  HashOne&& hash_one) {
+  order_by_identity(index, files, positions);
+  process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
+}
+
 // Hashes files[i] for every position i in mode on the process pool, in order
 // of identity, and hands each result to done(i, result) on the worker.
 template <class Done>
 void hash_on_pool(const Index& index, HashCache& cache, const HashContext& context, std::span<const StageFile> files,
                   std::vector<std::size_t> positions, HashMode mode, Done&& done) {
-  order_by_identity(index, files, positions);
-  process_pool().for_each_index(positions.size(), [&](std::size_t k) {
-    const std::size_t i = positions[k];
-    done(i, hash_entry(index, cache, context, files[i].id, mode, false));
-  });
+  hash_on_pool(index, files, std::move(positions),
+               [&](std::size_t i) { done(i, hash_entry(index, cache, context, files[i].id, mode, false)); });
 }
+
+// At most this many head reads keep where their full read can go on (a few
+// hundred bytes each); files past it are read in full from the start.
+constexpr std::ptrdiff_t kMostContinuations = 32768;
 
 }  // namespace
 
@@ -142,16 +153,21 @@ std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache,
     }
   }
 
-  // Heads first: a small file is done, a larger one waits for the others of its group.
-  hash_on_pool(index, cache, context, files, std::move(to_read), HashMode::Head,
-               [&](std::size_t i, Result<FileHashes> hashed) {
-                 if (hashed && !hashed->content) {
-                   heads[i] = hashed->digest;
-                   return;
-                 }
-                 if (hashed) contents[i] = hashed->content;
-                 reporter.finished_one();
-               });
+  // Heads first: a small file is done, a larger one waits for the others of its
+  // group, keeping (within a budget) where its full read can go on.
+  std::vector<HeadContinuation> continuations(files.size());
+  std::atomic<std::ptrdiff_t> continuations_left{kMostContinuations};
+  hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
+    const bool keep = continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
+    auto hashed = hash_entry(index, cache, context, files[i].id, HashMode::Head, false, keep ? &continuations[i] : nullptr);
+    if (hashed && !hashed->content) {
+      heads[i] = hashed->digest;
+      return;
+    }
+    continuations[i] = HeadContinuation{};
+    if (hashed) contents[i] = hashed->content;
+    reporter.finished_one();
+  });
 
   // Larger files whose head another file of their group shares are read in full.
   std::vector<std::size_t> headed;
@@ -172,15 +188,17 @@ std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache,
       to_hash.insert(to_hash.end(), headed.begin() + static_cast<std::ptrdiff_t>(k),
                      headed.begin() + static_cast<std::ptrdiff_t>(end));
     } else {
+      continuations[headed[k]] = HeadContinuation{};
       reporter.finished_one();  // no other file begins as it does: it has no copy
     }
     k = end;
   }
-  hash_on_pool(index, cache, context, files, std::move(to_hash), HashMode::Full,
-               [&](std::size_t i, Result<FileHashes> hashed) {
-                 if (hashed) contents[i] = hashed->digest;
-                 reporter.finished_one();
-               });
+  hash_on_pool(index, files, std::move(to_hash), [&](std::size_t i) {
+    auto hashed = hash_entry(index, cache, context, files[i].id, HashMode::Full, false, &continuations[i]);
+    continuations[i] = HeadContinuation{};
+    if (hashed) contents[i] = hashed->digest;
+    reporter.finished_one();
+  });
   reporter.report_end();
 
   std::vector<HashedEntry> results;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 
 #include "hashing/blake3_hex.h"
 #include "hashing/hashing_test_support.h"
@@ -75,7 +77,9 @@ void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.name; }
 
 class SampledHash : public ::testing::TestWithParam<SampleCase> {};
 
-TEST_P(SampledHash, IsTheHashOfTheThreeSampleSlicesConcatenated) {
+// A file the samples cover whole is read once and its content hash is its
+// sampled hash too; a larger one's sampled hash is that of its three slices.
+TEST_P(SampledHash, IsTheContentHashOfAFileTheSamplesCoverElseTheHashOfTheThreeSlices) {
   const SampleCase& c = GetParam();
   TempDir dir;
   const std::string content = pseudo_random_bytes(c.size, 5);
@@ -86,12 +90,12 @@ TEST_P(SampledHash, IsTheHashOfTheThreeSampleSlicesConcatenated) {
   for (const std::size_t offset : c.offsets) slices += content.substr(std::min(offset, content.size()), kSampleReadSize);
   auto hashed = test::hash_entry_hashes(*engine, id_of(engine->index, path), HashMode::Sampled, false);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
-  EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(slices));
-  // Samples that cover the file whole give its content hash from the same read.
   if (c.size <= kSamplesCoverWholeFile) {
+    EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(content));
     ASSERT_TRUE(hashed->content.has_value());
     EXPECT_EQ(digest_hex(*hashed->content), blake3_hex(content));
   } else {
+    EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(slices));
     EXPECT_FALSE(hashed->content.has_value());
   }
   EXPECT_EQ(engine->files.take().size(), 1u);
@@ -126,6 +130,62 @@ TEST_P(HeadHash, IsTheHashOfTheFirstBytesAndTheContentHashOfAFileThatEndsThere) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, HeadHash, ::testing::Values(0, 1000, kHeadSize, kHeadSize + 1, 5 * kHeadSize));
+
+// ---- full reads that go on from a head read
+
+struct ContinuedRead {
+  std::uint64_t bytes = 0;  // read by the full read alone
+  Result<FileHashes> full = CommandError{"not run"};
+};
+
+// A head read that keeps its continuation, change() on the file, then a full
+// read given that continuation.
+ContinuedRead head_then_full(const std::string& path, std::size_t size, const std::function<void()>& change) {
+  auto engine = engine_over(std::filesystem::path(path).parent_path().string());
+  const EntryId id = id_of(engine->index, path);
+  HeadContinuation continuation;
+  auto head = test::hash_entry_hashes(*engine, id, HashMode::Head, false, &continuation);
+  EXPECT_TRUE(head.ok()) << head.error();
+  EXPECT_EQ(continuation.state != nullptr, size > kHeadSize);
+  change();
+  ContinuedRead read;
+  engine->files.after_read = [&](const std::string&, std::uint64_t total) { read.bytes = total; };
+  read.full = test::hash_entry_hashes(*engine, id, HashMode::Full, false, &continuation);
+  return read;
+}
+
+class ContinuedFullHash : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(ContinuedFullHash, ReadsOnlyWhatFollowsTheHeadAndGivesTheContentHash) {
+  const std::size_t size = GetParam();
+  TempDir dir;
+  const std::string content = pseudo_random_bytes(size, 8);
+  const std::string path = dir.write_file("file", content);
+  const ContinuedRead read = head_then_full(path, size, [] {});
+  ASSERT_TRUE(read.full.ok()) << read.full.error();
+  EXPECT_EQ(digest_hex(read.full->digest), blake3_hex(content));
+  EXPECT_EQ(read.bytes, size > kHeadSize ? size - kHeadSize : size);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ContinuedFullHash,
+                         ::testing::Values(1000, kHeadSize, kHeadSize + 1, 2 * kHeadSize, kFullReadSize + 3,
+                                           3 * kFullReadSize + kHeadSize + 17));
+
+TEST(ContinuedFullHash, AFileWrittenSinceItsHeadWasReadIsReadAgainFromTheStart) {
+  TempDir dir;
+  std::string content = pseudo_random_bytes(5 * kHeadSize, 8);
+  const std::string path = dir.write_file("file", content);
+  test::set_mtime(path, 1600000000, 7);
+  const ContinuedRead read = head_then_full(path, content.size(), [&] {
+    // New bytes inside the head, the size and modification time put back.
+    content[100] = static_cast<char>(content[100] ^ 0x5A);
+    dir.write_file("file", content);
+    test::set_mtime(path, 1600000000, 7);
+  });
+  ASSERT_TRUE(read.full.ok()) << read.full.error();
+  EXPECT_EQ(digest_hex(read.full->digest), blake3_hex(content));
+  EXPECT_EQ(read.bytes, content.size());
+}
 
 TEST(HashEntry, SampledHashIgnoresBytesOutsideTheSamples) {
   TempDir dir;

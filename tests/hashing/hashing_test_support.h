@@ -111,8 +111,9 @@ inline std::unique_ptr<HashingState> engine_over(const std::string& root) {
   return state;
 }
 
-inline Result<FileHashes> hash_entry_hashes(HashingState& state, std::uint64_t id, HashMode mode, bool revalidate) {
-  return qm::hash_entry(state.index, state.hash_cache, state.context(), id, mode, revalidate);
+inline Result<FileHashes> hash_entry_hashes(HashingState& state, std::uint64_t id, HashMode mode, bool revalidate,
+                                            HeadContinuation* continuation = nullptr) {
+  return qm::hash_entry(state.index, state.hash_cache, state.context(), id, mode, revalidate, continuation);
 }
 
 // The hash of the mode, in hex.
