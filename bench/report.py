@@ -326,7 +326,9 @@ def render_markdown(results, meta, groups, scale, charts, reproduce):
         "(user + sys, the process and its children) is shown beside wall time because the second "
         "core of this machine is often busy with other work: CPU time says how much work a tool "
         "does, wall time how long one waits. The engine's rows start a fresh engine process "
-        "through a small Python client (about 20 ms of the time).", 80))
+        "through a small Python client run by the system interpreter; its start and its "
+        "reading of the replies count as the engine's time (about 60 ms of CPU, more for the "
+        "large duplicates reply).", 80))
     out.append("")
     ran = [(name, data, group_meta(meta, name, data)) for name, data in groups.items() if data]
     out.append("- Machine: %s" % "; ".join(sorted({m["machine"] for _, _, m in ran})))
@@ -605,6 +607,16 @@ def make_tree(shared, preset, dest, extra=()):
                    check=True, stdout=subprocess.DEVNULL)
 
 
+def peer_environment():
+    """The environment for run_peers.sh, with this interpreter's directory first
+    on PATH: its engine row starts the Python client as "python3", and a
+    version manager's shim there (pyenv's runs bash and several scripts per
+    start, about 0.15 s of CPU) would be counted as the engine's time."""
+    env = dict(os.environ)
+    env["PATH"] = os.path.dirname(os.path.realpath(sys.executable)) + os.pathsep + env.get("PATH", "")
+    return env
+
+
 def run_groups(a, engine, results):
     os.makedirs(results, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="qm-report.") as tmp:
@@ -617,7 +629,8 @@ def run_groups(a, engine, results):
             out = os.path.join(tmp, name)
             load_before = os.getloadavg()[0]
             subprocess.run(["bash", os.path.join(a.shared, "run_peers.sh"), "-n", str(a.rounds),
-                            "-g", name, "-e", engine, "-o", out, "-t", str(a.timeout), tree], check=True)
+                            "-g", name, "-e", engine, "-o", out, "-t", str(a.timeout), tree],
+                           check=True, env=peer_environment())
             shutil.copy(os.path.join(out, name + ".json"), os.path.join(results, name + ".json"))
             shutil.copy(os.path.join(out, name + ".md"), os.path.join(results, name + ".md"))
             shutil.copy(os.path.join(out, "facts.txt"), os.path.join(results, name + ".facts.txt"))
