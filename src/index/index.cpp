@@ -5,6 +5,7 @@
 #include <iterator>
 #include <new>
 
+#include "common/large_block.h"
 #include "common/saturating.h"
 
 namespace qm {
@@ -30,7 +31,7 @@ void Index::RemovedSet::clear() {
   count_ = 0;
 }
 
-void Index::FreeChunk::operator()(Record* chunk) const { std::free(chunk); }
+void Index::FreeChunk::operator()(void* chunk) const { free_large_block(chunk); }
 
 Index::Index() = default;
 Index::~Index() = default;
@@ -88,7 +89,10 @@ std::uint64_t Index::store_name(std::string_view name) {
   // replaced by U+FFFD; a longer one cannot occur but is cut to fit the length field.
   if (name.size() > kMaxNameLength) name = name.substr(0, kMaxNameLength);
   if (name_chunks_.empty() || name_used_ + name.size() > kNameChunkSize) {
-    name_chunks_.push_back(std::make_unique_for_overwrite<char[]>(kNameChunkSize));
+    name_chunks_.reserve(name_chunks_.size() + 1);  // the block is never left unowned
+    auto* chunk = static_cast<char*>(allocate_large_block(kNameChunkSize));
+    if (!chunk) throw std::bad_alloc();
+    name_chunks_.emplace_back(chunk);
     name_used_ = 0;
   }
   const std::uint64_t offset = ((name_chunks_.size() - 1) << kNameChunkShift) + name_used_;
@@ -112,7 +116,8 @@ unsigned Index::device_slot(std::uint64_t device, EntryId id) {
 EntryId Index::add(EntryId parent, std::string_view name, const EntryMetadata& m) {
   const EntryId id = count_;
   if ((id & kChunkMask) == 0) {
-    auto* chunk = static_cast<Record*>(std::malloc(sizeof(Record) * kChunkSize));
+    chunks_.reserve(chunks_.size() + 1);  // the block is never left unowned
+    auto* chunk = static_cast<Record*>(allocate_large_block(sizeof(Record) * kChunkSize));
     if (!chunk) throw std::bad_alloc();
     chunks_.emplace_back(chunk);
   }

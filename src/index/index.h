@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/entry_id.h"
+#include "common/large_block.h"
 #include "fs/entry_metadata.h"
 
 namespace qm {
@@ -178,11 +179,15 @@ class Index {
   };
 
   // Fixed-size chunks: growing never copies the table or doubles its memory.
-  static constexpr unsigned kChunkShift = 16;
+  // Both kinds are whole large blocks (common/large_block.h).
+  static constexpr unsigned kChunkShift = 17;
   static constexpr std::uint32_t kChunkSize = 1u << kChunkShift;
   static constexpr std::uint32_t kChunkMask = kChunkSize - 1;
-  static constexpr unsigned kNameChunkShift = 20;
+  static constexpr unsigned kNameChunkShift = 21;
   static constexpr std::size_t kNameChunkSize = std::size_t{1} << kNameChunkShift;
+
+  static_assert(sizeof(Record) * kChunkSize % kLargeBlockAlignment == 0, "record chunks fill whole large blocks");
+  static_assert(kNameChunkSize % kLargeBlockAlignment == 0, "name chunks fill whole large blocks");
 
   const Record& record(EntryId id) const { return chunks_[id >> kChunkShift][id & kChunkMask]; }
   Record& record(EntryId id) { return chunks_[id >> kChunkShift][id & kChunkMask]; }
@@ -196,10 +201,10 @@ class Index {
   // Chunks are raw allocations: a record comes to life when add() fills it, so
   // the untouched tail of the last chunk costs no resident memory.
   struct FreeChunk {
-    void operator()(Record* chunk) const;
+    void operator()(void* chunk) const;
   };
   std::vector<std::unique_ptr<Record[], FreeChunk>> chunks_;
-  std::vector<std::unique_ptr<char[]>> name_chunks_;
+  std::vector<std::unique_ptr<char[], FreeChunk>> name_chunks_;
   std::size_t name_used_ = 0;  // bytes used in the last name chunk
   std::uint32_t count_ = 0;
   std::vector<std::uint64_t> devices_;  // slot -> device
