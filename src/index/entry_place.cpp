@@ -1,6 +1,7 @@
 #include "index/entry_place.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -118,6 +119,22 @@ Result<EntryPlace> open_entry_parent_once(const Index& index, EntryId id, Opened
 
 }  // namespace
 
+namespace {
+
+std::size_t capacity_for_descriptor_limit() {
+  constexpr std::size_t kFewest = 16;
+  constexpr std::size_t kMost = 256;
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMost;
+  return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), kFewest, kMost);
+}
+
+}  // namespace
+
+OpenedDirectories::OpenedDirectories() : OpenedDirectories(capacity_for_descriptor_limit()) {}
+
+OpenedDirectories::OpenedDirectories(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
+
 std::shared_ptr<const UniqueFd> OpenedDirectories::find(EntryId directory) {
   std::lock_guard guard(lock_);
   for (Held& held : held_) {
@@ -139,7 +156,7 @@ void OpenedDirectories::keep(EntryId directory, std::shared_ptr<const UniqueFd> 
       return;
     }
   }
-  if (held_.size() < kCapacity) {
+  if (held_.size() < capacity_) {
     held_.push_back({directory, ++uses_, std::move(descriptor)});
     return;
   }

@@ -30,11 +30,18 @@ struct EntryPlace {
 // held directory is reached from it, not from "/", which spares one open and
 // one check per ancestor per file. A descriptor keeps naming the directory
 // that was checked whatever is renamed later, so nothing unchecked is entered.
-// At most kCapacity are held (the least recently used is closed first); safe
+// At most capacity() are held (the least recently used is closed first); safe
 // to share between threads.
 class OpenedDirectories {
  public:
-  static constexpr std::size_t kCapacity = 32;
+  // A quarter of the process's soft descriptor limit, from 16 to 256: a
+  // search visits files in inode order, which on many trees jumps between
+  // directories, and a holder smaller than the directories in play would
+  // reopen them all the time.
+  OpenedDirectories();
+  explicit OpenedDirectories(std::size_t capacity);
+
+  std::size_t capacity() const { return capacity_; }
 
   std::shared_ptr<const UniqueFd> find(EntryId directory);
   void keep(EntryId directory, std::shared_ptr<const UniqueFd> descriptor);
@@ -48,6 +55,7 @@ class OpenedDirectories {
     std::uint64_t last_use;
     std::shared_ptr<const UniqueFd> descriptor;
   };
+  const std::size_t capacity_;
   mutable std::mutex lock_;
   std::vector<Held> held_;  // guarded by lock_
   std::uint64_t uses_ = 0;  // guarded by lock_

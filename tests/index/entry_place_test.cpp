@@ -1,6 +1,7 @@
 #include "index/entry_place.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,18 +106,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(OpenedDirectories, HoldsAtMostItsCapacityAndLetsTheLeastRecentlyUsedGo) {
   IndexedTree tree;
-  const std::size_t directories = OpenedDirectories::kCapacity + 8;
+  constexpr std::size_t kCapacity = 12;
+  const std::size_t directories = kCapacity + 8;
   for (std::size_t i = 0; i < directories; ++i) tree.dir.write_file("d" + std::to_string(i) + "/f", "f");
   tree.index();
   const int descriptors_before = test::open_descriptor_count();
   {
-    OpenedDirectories opened;
+    OpenedDirectories opened(kCapacity);
     for (std::size_t i = 0; i < directories; ++i) {
       auto place = open_entry_parent(tree.table, tree.id_of("d" + std::to_string(i) + "/f"), &opened);
       ASSERT_TRUE(place) << place.error();
     }
-    EXPECT_EQ(opened.size(), OpenedDirectories::kCapacity);
-    EXPECT_EQ(test::open_descriptor_count(), descriptors_before + static_cast<int>(OpenedDirectories::kCapacity));
+    EXPECT_EQ(opened.size(), kCapacity);
+    EXPECT_EQ(test::open_descriptor_count(), descriptors_before + static_cast<int>(kCapacity));
     // The root was used for every directory: it stays; the first directories went.
     EXPECT_NE(opened.find(0), nullptr);
     EXPECT_EQ(opened.find(tree.id_of("d0")), nullptr);
@@ -130,6 +132,20 @@ TEST(OpenedDirectories, HoldsAtMostItsCapacityAndLetsTheLeastRecentlyUsedGo) {
     EXPECT_EQ(identity_of_descriptor(place->directory_fd()), identity_of_path(tree.dir / "d5"));
   }
   EXPECT_EQ(test::open_descriptor_count(), descriptors_before);
+}
+
+TEST(OpenedDirectories, HoldsAQuarterOfTheDescriptorLimitWithinBounds) {
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const struct { rlim_t soft; std::size_t capacity; } cases[] = {{1024, 256}, {256, 64}, {40, 16}, {100000, 256}};
+  for (const auto& c : cases) {
+    if (c.soft > saved.rlim_max) continue;  // cannot be raised here; the others still run
+    struct rlimit limit = saved;
+    limit.rlim_cur = c.soft;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    EXPECT_EQ(OpenedDirectories().capacity(), c.capacity) << "soft limit " << c.soft;
+  }
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
 }  // namespace
