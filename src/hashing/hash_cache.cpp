@@ -19,18 +19,18 @@ std::size_t HashCacheKeyHash::operator()(const HashCacheKey& key) const {
   return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
-std::size_t HashCache::filter_slot(std::uint64_t device, std::uint64_t inode) {
+std::size_t HashCache::filter_slot(std::uint64_t device, std::uint64_t inode, HashMode mode) {
   // splitmix64's finalizer: sequential inode numbers spread over every slot.
-  std::uint64_t h = inode + device * 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = inode + (device * 4 + static_cast<std::uint64_t>(mode)) * 0x9E3779B97F4A7C15ull;
   h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
   h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
   h ^= h >> 31;
   return static_cast<std::size_t>(h) & (kFilterSlots - 1);
 }
 
-bool HashCache::may_hold(std::uint64_t device, std::uint64_t inode) const {
+bool HashCache::may_hold(std::uint64_t device, std::uint64_t inode, HashMode mode) const {
   std::lock_guard guard(lock_);
-  return filter_ && filter_[filter_slot(device, inode)] != 0;
+  return filter_ && filter_[filter_slot(device, inode, mode)] != 0;
 }
 
 void HashCache::unlink(Slot& slot) {
@@ -70,11 +70,11 @@ void HashCache::insert(const HashCacheKey& key, const FileHashes& hashes) {
     const HashCacheKey victim = *oldest_->key;  // a copy: erase destroys the node holding it
     unlink(*oldest_);
     map_.erase(victim);
-    --filter_[filter_slot(victim.device, victim.inode)];
+    --filter_[filter_slot(victim.device, victim.inode, victim.mode)];
   }
   if (!filter_) filter_ = std::make_unique<std::uint32_t[]>(kFilterSlots);
   auto [it, inserted] = map_.try_emplace(key);
-  if (inserted) ++filter_[filter_slot(key.device, key.inode)];
+  if (inserted) ++filter_[filter_slot(key.device, key.inode, key.mode)];
   it->second.hashes = hashes;
   it->second.key = &it->first;
   push_newest(it->second);

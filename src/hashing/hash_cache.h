@@ -57,10 +57,10 @@ class HashCache {
 
   // The stored hashes, which become the most recently used.
   std::optional<FileHashes> lookup(const HashCacheKey& key);
-  // False when no hash of the file (of any size, times or mode) is stored, so
-  // that a caller can skip examining the file for a lookup; may be true for a
-  // file of which nothing is stored.
-  bool may_hold(std::uint64_t device, std::uint64_t inode) const;
+  // False when no hash of the file in this mode (of any size or times) is
+  // stored, so that a caller can skip examining the file for a lookup; may be
+  // true when none is stored.
+  bool may_hold(std::uint64_t device, std::uint64_t inode, HashMode mode) const;
   // Stores (or replaces) the key's hashes as the most recently used; when the
   // key is new and the cache full, the least recently used entry goes first.
   void insert(const HashCacheKey& key, const FileHashes& hashes);
@@ -78,9 +78,9 @@ class HashCache {
 
   void unlink(Slot& slot);
   void push_newest(Slot& slot);
-  // Where a file counts in the filter: filter_[slot] is the number of stored
-  // keys whose file falls there.
-  static std::size_t filter_slot(std::uint64_t device, std::uint64_t inode);
+  // Where a file's hashes of one mode count in the filter: filter_[slot] is
+  // the number of stored keys that fall there.
+  static std::size_t filter_slot(std::uint64_t device, std::uint64_t inode, HashMode mode);
 
   static constexpr std::size_t kFilterSlots = std::size_t{1} << 16;
 

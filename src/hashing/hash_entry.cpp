@@ -233,7 +233,7 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
   const bool use_cache = wall_ns >= 0;
   const std::uint64_t read_start_ns = use_cache ? static_cast<std::uint64_t>(wall_ns) : 0;
   const bool may_serve = use_cache && at_least_minimum_age(read_start_ns, was.modified) &&
-                         cache.may_hold(was.file.device, was.file.inode);
+                         cache.may_hold(was.file.device, was.file.inode, mode);
   HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, 0, mode};
 
   // The file as it is now: one lstat, no read. The cache is keyed by what it

@@ -105,19 +105,22 @@ TEST(HashCache, EntriesInUseOutliveAWholeCacheOfNewKeys) {
   EXPECT_TRUE(cache.lookup(key_number(kFull)).has_value());
 }
 
-// may_hold lets a caller skip examining a file only when nothing of it is stored.
-TEST(HashCache, MayHoldIsTrueForEveryStoredFile) {
+// may_hold lets a caller skip examining a file only when nothing of it is stored in that mode.
+TEST(HashCache, MayHoldIsTrueForEveryStoredFileAndMode) {
   HashCache cache;
-  EXPECT_FALSE(cache.may_hold(1, 7));
+  EXPECT_FALSE(cache.may_hold(1, 7, HashMode::Full));
   const HashCacheKey sampled{1, 7, 4096, 1600000000000000000ull, 1600000000000000000ull, HashMode::Sampled};
   cache.insert(sampled, hashes_of("s"));
+  EXPECT_TRUE(cache.may_hold(1, 7, HashMode::Sampled));
+  EXPECT_FALSE(cache.may_hold(1, 7, HashMode::Full));  // a full read of it would find nothing
+  EXPECT_FALSE(cache.may_hold(1, 7, HashMode::Head));
   cache.insert(key_number(7), hashes_of("f"));  // the same file, full
   cache.insert(key_number(7), hashes_of("g"));  // replaced: still the same key
-  EXPECT_TRUE(cache.may_hold(1, 7));
-  EXPECT_FALSE(cache.may_hold(1, 8));
-  EXPECT_FALSE(cache.may_hold(2, 7));
+  EXPECT_TRUE(cache.may_hold(1, 7, HashMode::Full));
+  EXPECT_FALSE(cache.may_hold(1, 8, HashMode::Full));
+  EXPECT_FALSE(cache.may_hold(2, 7, HashMode::Full));
   for (std::uint64_t n = 0; n < kFull; ++n) cache.insert(key_number(n), hashes_of("h"));
-  for (std::uint64_t n = 0; n < kFull; ++n) ASSERT_TRUE(cache.may_hold(1, n)) << n;
+  for (std::uint64_t n = 0; n < kFull; ++n) ASSERT_TRUE(cache.may_hold(1, n, HashMode::Full)) << n;
 }
 
 TEST(HashCache, MayHoldForgetsFilesWhoseKeysWereDropped) {
@@ -132,7 +135,7 @@ TEST(HashCache, MayHoldForgetsFilesWhoseKeysWereDropped) {
   // The filter is shared between files, so some dropped files still read
   // true, but about a fifth of its slots are empty again.
   std::uint64_t still_reported = 0;
-  for (std::uint64_t n = 0; n < kFull; ++n) still_reported += cache.may_hold(1, n) ? 1 : 0;
+  for (std::uint64_t n = 0; n < kFull; ++n) still_reported += cache.may_hold(1, n, HashMode::Full) ? 1 : 0;
   EXPECT_LT(still_reported, kFull * 9 / 10);
 }
 
