@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "index/entry_lookup.h"
 #include "index/indexed_tree.h"
@@ -132,6 +134,37 @@ TEST(OpenedDirectories, HoldsAtMostItsCapacityAndLetsTheLeastRecentlyUsedGo) {
     EXPECT_EQ(identity_of_descriptor(place->directory_fd()), identity_of_path(tree.dir / "d5"));
   }
   EXPECT_EQ(test::open_descriptor_count(), descriptors_before);
+}
+
+// Held directories count against the descriptor limit; when they use it up,
+// the walk lets them go and still reaches every entry.
+TEST(OpenedDirectories, AWalkThatRunsOutOfDescriptorsLetsTheHeldOnesGoAndSucceeds) {
+  IndexedTree tree;
+  constexpr int kDirectories = 40;
+  for (int i = 0; i < kDirectories; ++i) tree.dir.write_file("d" + std::to_string(i) + "/f", "f");
+  tree.index();
+  std::vector<EntryId> files;
+  for (int i = 0; i < kDirectories; ++i) files.push_back(tree.id_of("d" + std::to_string(i) + "/f"));
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for a few more descriptors than are open now: far fewer than the holder would keep.
+    struct rlimit limit;
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(test::open_descriptor_count() + 6);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(2);
+    OpenedDirectories opened(64);
+    for (const EntryId file : files) {
+      auto place = open_entry_parent(tree.table, file, &opened);
+      if (!place || place->name != "f") ::_exit(3);
+    }
+    ::_exit(opened.size() < 64 ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: limit not set, 3: an entry not reached, 4: held more than the limit allows";
 }
 
 TEST(OpenedDirectories, HoldsAQuarterOfTheDescriptorLimitWithinBounds) {
