@@ -55,12 +55,16 @@ struct HeadContinuation {
 // differs from the index, or that changed (content, size, times) while it was read.
 // revalidate set: the item and its ancestors are checked on disk before and after,
 // and the cache is neither read nor written.
-// revalidate clear: one lstat of the file as it is now comes first, and the
-// cache serves a hash only when identity, size, modification and status-change
-// times all match it and the file is at least 4 s old; results are stored
-// unless the file changed less than 4 s before the read (see kCacheMinimumAgeNs).
-// A sampled hash of a file no larger than kSamplesCoverWholeFile, and a head
-// hash of a file no larger than kHeadSize, carry its content hash too.
+// revalidate clear: the directories on the way may come from
+// context.directories; when the cache may hold the file in this mode, one
+// lstat of it as it is now comes first, and the cache serves a hash only when
+// identity, size, modification and status-change times all match it and the
+// file is at least 4 s old; results are stored unless the file changed less
+// than 4 s before the read (see kCacheMinimumAgeNs). Whatever the lstat would
+// refuse, the checks after the open refuse too, with the same error.
+// A sampled hash of a file no larger than kSamplesCoverWholeFile is its
+// content hash, which it carries too; so does a head hash of a file no larger
+// than kHeadSize.
 // With `continuation`: a head read of a file larger than kHeadSize fills it
 // (unless served from the cache); a full read given a filled one reads only
 // what follows the head when the file's status-change time is still the one

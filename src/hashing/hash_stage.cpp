@@ -1,8 +1,8 @@
 #include "hashing/hash_stage.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 
 #include "common/thread_pool.h"
