@@ -203,12 +203,10 @@ Result<std::uint64_t> examine_as_indexed(const EntryPlace& place, const EntryMet
 
 // The indexed entry's id and record; its path is not needed to hash it.
 Result<Item> indexed_file(const Index& index, std::uint64_t id) {
-  if (index.any_removed() && id <= UINT32_MAX && index.is_removed(static_cast<EntryId>(id))) {
-    return CommandError{kItemRemovedError};
-  }
-  if (!index.valid(id)) return CommandError{kUnknownEntryError};
+  auto checked = indexed_id(index, id);
+  if (!checked) return std::move(checked).take_error();
   Item item;
-  item.id = static_cast<EntryId>(id);
+  item.id = *checked;
   item.metadata = index.metadata(item.id);
   return item;
 }

@@ -12,12 +12,18 @@
 
 namespace qm {
 
-Result<Item> lookup_entry(const Index& index, std::uint64_t id) {
+Result<EntryId> indexed_id(const Index& index, std::uint64_t id) {
   if (index.any_removed() && id <= UINT32_MAX && index.is_removed(static_cast<EntryId>(id))) {
     return CommandError{kItemRemovedError};
   }
   if (!index.valid(id)) return CommandError{kUnknownEntryError};
-  const auto entry_id = static_cast<EntryId>(id);
+  return static_cast<EntryId>(id);
+}
+
+Result<Item> lookup_entry(const Index& index, std::uint64_t id) {
+  auto checked = indexed_id(index, id);
+  if (!checked) return std::move(checked).take_error();
+  const EntryId entry_id = *checked;
   Item item;
   item.id = entry_id;
   item.parent = index.parent(entry_id);

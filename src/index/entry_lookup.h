@@ -25,6 +25,10 @@ struct Item {
   EntryMetadata metadata;
 };
 
+// The id as an entry of the index, when it names one that was not taken out:
+// else kItemRemovedError or kUnknownEntryError. No disk access.
+Result<EntryId> indexed_id(const Index& index, std::uint64_t id);
+
 // The indexed entry (path computed now). No disk access; safe to call from
 // several threads at once. Fails with kItemRemovedError or kUnknownEntryError.
 Result<Item> lookup_entry(const Index& index, std::uint64_t id);
