@@ -95,7 +95,9 @@ std::vector<StageFile> sample_collisions(const Index& index, std::vector<HashedE
   for_each_shared_run(sampled.begin(), sampled.end(),
                       [&](const HashedEntry& a, const HashedEntry& b) { return size_of(a) == size_of(b) && a.hash == b.hash; },
                       [&](auto first, auto last) {
-                        for (; first != last; ++first) colliding.push_back({first->id, first->content, group});
+                        for (; first != last; ++first) {
+                          colliding.push_back({first->id, first->content, group, first->head, std::move(first->continuation)});
+                        }
                         ++group;
                       });
   return colliding;

@@ -13,10 +13,11 @@ DuplicateReport find_duplicates(const Index& index, HashCache& cache, const Hash
   std::vector<StageFile> to_sample;
   for (const EntryId id : size_collisions(index, minimum)) to_sample.push_back({id, std::nullopt, 0});
   auto sampled = run_hash_stage(index, cache, context, to_sample, HashMode::Sampled, "sampling", start, progress);
-  // Files the samples covered whole come with their content hash: counted, not
-  // read again. Larger ones are read in full only while their head has a match.
-  const std::vector<StageFile> to_hash = sample_collisions(index, std::move(sampled));
-  auto hashed = run_content_stage(index, cache, context, to_hash, "hashing", start, progress);
+  // Files the sampled read took whole come with their content hash: counted,
+  // not read again. Larger ones come with their head hash, and are read in
+  // full only while their head has a match.
+  auto hashed = run_content_stage(index, cache, context, sample_collisions(index, std::move(sampled)), "hashing", start,
+                                  progress);
   DuplicateReport report;
   report.groups = content_groups(index, std::move(hashed));
   report.elapsed_ms = whole_ms_between(start, context.clock.now());

@@ -37,8 +37,11 @@ struct HashCacheKeyHash {
 struct FileHashes {
   Digest digest;  // the hash of the read's mode
   // Sampled and head reads: the hash of the whole content, when the read
-  // covered all of it (files of up to three sample lengths, or up to kHeadSize).
+  // covered all of it (files up to kHeadSize).
   std::optional<Digest> content;
+  // Sampled reads of a larger file: the hash of its head (its first
+  // kHeadSize bytes), which the read took whole.
+  std::optional<Digest> head;
 
   bool operator==(const FileHashes&) const = default;
 };

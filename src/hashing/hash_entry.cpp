@@ -74,8 +74,9 @@ std::size_t used_state_size(const blake3_hasher& hasher) {
 
 void keep_state(const blake3_hasher& hasher, HeadContinuation& continuation) {
   const std::size_t size = used_state_size(hasher);
-  continuation.state = std::make_unique<unsigned char[]>(size);
-  std::memcpy(continuation.state.get(), &hasher, size);
+  auto state = std::make_shared<unsigned char[]>(size);
+  std::memcpy(state.get(), &hasher, size);
+  continuation.state = std::move(state);
   continuation.state_size = size;
 }
 
@@ -134,31 +135,56 @@ std::array<std::uint64_t, 3> sample_offsets(std::uint64_t size) {
   return {0, tail / 2, tail};
 }
 
-// Three single reads of up to 16 KiB at the sample offsets; only returned bytes count.
-Result<FileHashes> hash_sampled(int fd, std::uint64_t indexed_size) {
+// The sampled hash of a file held whole in content: its content hash when the
+// samples cover it, else the hash of its three samples.
+Digest sampled_from_whole(const unsigned char* content, std::uint64_t size, const Digest& content_hash) {
+  if (size <= kSamplesCoverWholeFile) return content_hash;
   blake3_hasher hasher;
   init_hasher(hasher);
-  unsigned char* buffer = read_buffer();
-  for (const std::uint64_t offset : sample_offsets(indexed_size)) {
-    const ssize_t n = pread_retrying(fd, buffer, kSampleReadSize, offset);
-    if (n < 0) return CommandError{last_os_error_text()};
-    blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
-  }
-  return FileHashes{finish_digest(hasher), std::nullopt};
+  for (const std::uint64_t offset : sample_offsets(size)) blake3_hasher_update(&hasher, content + offset, kSampleReadSize);
+  return finish_digest(hasher);
 }
 
-// A file the samples cover whole: read once; its sampled hash is its content
-// hash (the samples would only repeat its bytes). Fewer bytes than indexed: it shrank.
+// A file no larger than its head: read once, whole; it carries its content hash.
+// Fewer bytes than indexed: it shrank.
 Result<FileHashes> hash_sampled_whole(int fd, std::uint64_t indexed_size) {
   unsigned char* buffer = read_buffer();
   const auto size = static_cast<std::size_t>(indexed_size);
   auto read = read_from_start(fd, buffer, size);
   if (!read) return std::move(read).take_error();
-  blake3_hasher content;
-  init_hasher(content);
-  blake3_hasher_update(&content, buffer, size);
-  const Digest digest = finish_digest(content);
-  return FileHashes{digest, digest};
+  const Digest content = blake3_digest({reinterpret_cast<const char*>(buffer), size});
+  return FileHashes{sampled_from_whole(buffer, indexed_size, content), content, std::nullopt};
+}
+
+// A larger file: its head whole, whose first kSampleReadSize bytes are the
+// first sample, then the other two samples (from the head where they lie in
+// it). A sample read short counts only the bytes returned: the file shrank,
+// which the checks after the read find. The hasher after the head goes to
+// `continuation` when one is given.
+Result<FileHashes> hash_sampled_with_head(int fd, std::uint64_t indexed_size, HeadContinuation* continuation) {
+  unsigned char* buffer = read_buffer();
+  auto read = read_from_start(fd, buffer, kHeadSize);
+  if (!read) return std::move(read).take_error();
+  blake3_hasher head;
+  init_hasher(head);
+  blake3_hasher_update(&head, buffer, kSampleReadSize);
+  blake3_hasher sampled = head;  // a plain struct: the copy goes on by itself
+  blake3_hasher_update(&head, buffer + kSampleReadSize, kHeadSize - kSampleReadSize);
+
+  unsigned char* sample = buffer + kHeadSize;
+  const auto offsets = sample_offsets(indexed_size);
+  for (std::size_t i = 1; i < offsets.size(); ++i) {
+    const std::uint64_t offset = offsets[i];
+    if (offset + kSampleReadSize <= kHeadSize) {
+      blake3_hasher_update(&sampled, buffer + offset, kSampleReadSize);
+      continue;
+    }
+    const ssize_t n = pread_retrying(fd, sample, kSampleReadSize, offset);
+    if (n < 0) return CommandError{last_os_error_text()};
+    blake3_hasher_update(&sampled, sample, static_cast<std::size_t>(n));
+  }
+  if (continuation) keep_state(head, *continuation);
+  return FileHashes{finish_digest(sampled), std::nullopt, finish_digest(head)};
 }
 
 // The first kHeadSize bytes (all of a smaller file), read from the start; for
@@ -172,21 +198,22 @@ Result<FileHashes> hash_head(int fd, std::uint64_t indexed_size, HeadContinuatio
   init_hasher(hasher);
   blake3_hasher_update(&hasher, buffer, length);
   const Digest head = finish_digest(hasher);
-  if (indexed_size <= kHeadSize) return FileHashes{head, head};
+  if (indexed_size <= kHeadSize) return FileHashes{head, head, std::nullopt};
   if (continuation) keep_state(hasher, *continuation);
-  return FileHashes{head, std::nullopt};
+  return FileHashes{head, std::nullopt, std::nullopt};
 }
 
-// continuation: filled by a head read; a full read goes on from it when given one.
+// continuation: filled by a sampled or head read; a full read goes on from it when given one.
 Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t indexed_size, HashMode mode,
                                HeadContinuation* continuation) {
   if (mode == HashMode::Sampled) {
-    return indexed_size <= kSamplesCoverWholeFile ? hash_sampled_whole(fd, indexed_size) : hash_sampled(fd, indexed_size);
+    return indexed_size <= kHeadSize ? hash_sampled_whole(fd, indexed_size)
+                                     : hash_sampled_with_head(fd, indexed_size, continuation);
   }
   if (mode == HashMode::Head) return hash_head(fd, indexed_size, continuation);
   auto digest = hash_full(files, fd, indexed_size, continuation);
   if (!digest) return std::move(digest).take_error();
-  return FileHashes{*digest, std::nullopt};
+  return FileHashes{*digest, std::nullopt, std::nullopt};
 }
 
 // The name in its directory examined with lstat: its status-change time when it
@@ -275,8 +302,8 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
     resumed = continuation;
   }
   HeadContinuation kept;
-  auto hashed = read_hashes(context.files, file.get(), was.size, mode,
-                            mode == HashMode::Head ? (continuation ? &kept : nullptr) : resumed);
+  const bool keeps = mode == HashMode::Head || mode == HashMode::Sampled;
+  auto hashed = read_hashes(context.files, file.get(), was.size, mode, keeps ? (continuation ? &kept : nullptr) : resumed);
   if (!hashed) return hashed;
 
   // Size and both times as before the read: a write that put the modification

@@ -19,12 +19,14 @@ inline constexpr const char* kChangedWhileHashingError = "File changed while has
 // Bytes per read of a full hash, and the most bytes one sample read takes.
 inline constexpr std::size_t kFullReadSize = 1048576;
 inline constexpr std::size_t kSampleReadSize = 16384;
-// The three samples cover every byte of a file up to this size: a sampled
-// read of such a file reads it whole and yields its content hash as well.
+// The three samples cover every byte of a file up to this size, and its
+// sampled hash is its content hash.
 inline constexpr std::uint64_t kSamplesCoverWholeFile = 3 * kSampleReadSize;
 // The bytes a head hash covers. Files that share their three samples but not
 // their content mostly differ close to the start; reading this much of each
 // costs about what the samples cost and spares reading such files whole.
+// A sampled read takes the head whole in place of the first sample, so that
+// a file whose samples match another's needs no second open for its head.
 inline constexpr std::uint64_t kHeadSize = 65536;
 // A cached hash is served only for files whose indexed mtime is at least this
 // old, and stored only for files whose status-change time was at least this
@@ -46,7 +48,8 @@ struct HashContext {
 // kept (BLAKE3 holds its tree as a stack of chaining values, a few hundred
 // bytes after a head), so many files' continuations fit in little memory.
 struct HeadContinuation {
-  std::unique_ptr<unsigned char[]> state;  // empty: none
+  // Shared, never written once made: copies of a continuation cost no bytes.
+  std::shared_ptr<const unsigned char[]> state;  // empty: none
   std::size_t state_size = 0;
   std::uint64_t changed = 0;  // ns since the epoch
 };
@@ -62,13 +65,15 @@ struct HeadContinuation {
 // file is at least 4 s old; results are stored unless the file changed less
 // than 4 s before the read (see kCacheMinimumAgeNs). Whatever the lstat would
 // refuse, the checks after the open refuse too, with the same error.
-// A sampled hash of a file no larger than kSamplesCoverWholeFile is its
-// content hash, which it carries too; so does a head hash of a file no larger
-// than kHeadSize.
-// With `continuation`: a head read of a file larger than kHeadSize fills it
-// (unless served from the cache); a full read given a filled one reads only
-// what follows the head when the file's status-change time is still the one
-// it holds, and from the start otherwise.
+// A sampled read of a file no larger than kHeadSize reads it whole and
+// carries its content hash, which is also the sampled hash of a file no larger
+// than kSamplesCoverWholeFile; a sampled read of a larger file carries its
+// head hash. A head hash of a file no larger than kHeadSize carries the
+// content hash too.
+// With `continuation`: a sampled or head read of a file larger than kHeadSize
+// fills it (unless served from the cache); a full read given a filled one
+// reads only what follows the head when the file's status-change time is
+// still the one it holds, and from the start otherwise.
 // Safe to call from several threads at once; the Index is only read.
 Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
                               HashMode mode, bool revalidate, HeadContinuation* continuation = nullptr);

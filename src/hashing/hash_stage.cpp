@@ -96,10 +96,6 @@ void hash_on_pool(const Index& index, HashCache& cache, const HashContext& conte
                [&](std::size_t i) { done(i, hash_entry(index, cache, context, files[i].id, mode, false)); });
 }
 
-// At most this many head reads keep where their full read can go on (a few
-// hundred bytes each); files past it are read in full from the start.
-constexpr std::ptrdiff_t kMostContinuations = 32768;
-
 }  // namespace
 
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
@@ -110,17 +106,21 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
 
   // Slot i holds what files[i] hashed to; empty when it failed.
   std::vector<std::optional<FileHashes>> slots(files.size());
+  std::vector<HeadContinuation> continuations(mode == HashMode::Sampled ? files.size() : 0);
+  std::atomic<std::ptrdiff_t> continuations_left{static_cast<std::ptrdiff_t>(kMostContinuations)};
   std::vector<std::size_t> to_read;
   to_read.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (files[i].known) {
-      slots[i] = FileHashes{*files[i].known, std::nullopt};
+      slots[i] = FileHashes{*files[i].known, std::nullopt, std::nullopt};
       reporter.finished_one();
     } else {
       to_read.push_back(i);
     }
   }
-  hash_on_pool(index, cache, context, files, std::move(to_read), mode, [&](std::size_t i, Result<FileHashes> hashed) {
+  hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
+    const bool keep = !continuations.empty() && continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
+    auto hashed = hash_entry(index, cache, context, files[i].id, mode, false, keep ? &continuations[i] : nullptr);
     if (hashed) slots[i] = std::move(hashed).value();
     reporter.finished_one();
   });
@@ -129,34 +129,42 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
   std::vector<HashedEntry> results;
   results.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (slots[i]) results.push_back({slots[i]->digest, files[i].id, slots[i]->content});
+    if (!slots[i]) continue;
+    results.push_back({slots[i]->digest, files[i].id, slots[i]->content, slots[i]->head,
+                       continuations.empty() ? HeadContinuation{} : std::move(continuations[i])});
   }
   return results;
 }
 
 std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache, const HashContext& context,
-                                           std::span<const StageFile> files, std::string_view phase,
+                                           std::vector<StageFile> files, std::string_view phase,
                                            Clock::TimePoint command_start, ProgressSink& progress) {
   StageReporter reporter(progress, context.clock, phase, files.size(), command_start);
   reporter.report_start();
 
   std::vector<std::optional<Digest>> contents(files.size());
   std::vector<std::optional<Digest>> heads(files.size());
+  std::vector<HeadContinuation> continuations(files.size());
   std::vector<std::size_t> to_read;
   to_read.reserve(files.size());
+  std::ptrdiff_t held = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (files[i].known) {
       contents[i] = files[i].known;
       reporter.finished_one();
+    } else if (files[i].head) {
+      heads[i] = files[i].head;
+      continuations[i] = std::move(files[i].continuation);
+      if (continuations[i].state) ++held;
     } else {
       to_read.push_back(i);
     }
   }
 
-  // Heads first: a small file is done, a larger one waits for the others of its
-  // group, keeping (within a budget) where its full read can go on.
-  std::vector<HeadContinuation> continuations(files.size());
-  std::atomic<std::ptrdiff_t> continuations_left{kMostContinuations};
+  // Heads not given are read first: a small file is done, a larger one waits
+  // for the others of its group, keeping (within the budget) where its full
+  // read can go on.
+  std::atomic<std::ptrdiff_t> continuations_left{static_cast<std::ptrdiff_t>(kMostContinuations) - held};
   hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
     const bool keep = continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
     auto hashed = hash_entry(index, cache, context, files[i].id, HashMode::Head, false, keep ? &continuations[i] : nullptr);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/clock.h"
@@ -18,23 +19,40 @@ namespace qm {
 
 // One file a stage hashed.
 struct HashedEntry {
+  HashedEntry(Digest hash_in = {}, EntryId id_in = kNoEntry, std::optional<Digest> content_in = std::nullopt,
+              std::optional<Digest> head_in = std::nullopt, HeadContinuation continuation_in = {})
+      : hash(hash_in), id(id_in), content(content_in), head(head_in), continuation(std::move(continuation_in)) {}
+
   Digest hash;
   EntryId id = kNoEntry;
-  // Sampled stage: the content hash, when the sample read took the whole file.
+  // Sampled stage: the content hash, when the sample read took the whole file,
   std::optional<Digest> content;
+  // else the head hash, and where a full read can go on after the head.
+  std::optional<Digest> head;
+  HeadContinuation continuation;
 };
 
 // One file for a stage: its id, and its hash when an earlier read already gave it.
 struct StageFile {
+  StageFile(EntryId id_in = kNoEntry, std::optional<Digest> known_in = std::nullopt, std::uint32_t group_in = 0,
+            std::optional<Digest> head_in = std::nullopt, HeadContinuation continuation_in = {})
+      : id(id_in), known(known_in), group(group_in), head(head_in), continuation(std::move(continuation_in)) {}
+
   EntryId id = kNoEntry;
   std::optional<Digest> known;
   // The content stage: files of one group shared size and sampled hash.
   std::uint32_t group = 0;
+  // The content stage: the head hash, when the sampled read gave it, and
+  // where the full read can go on after the head.
+  std::optional<Digest> head;
+  HeadContinuation continuation;
 };
 
 // Hashes every file with hash_entry (mode, revalidate clear) on the process pool
 // and returns the ones that hashed, in the order of files; failures are dropped
 // silently. A file with a known hash is not read and counts as done at once.
+// Sampled reads keep where a full read can go on after the head, for up to
+// kMostContinuations files.
 // The others are read in order of identity (device, inode), which on most file
 // systems follows where the data lies.
 // Reports progress with "entries" 0 first (also for no files), then at most one
@@ -44,15 +62,20 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
                                         std::span<const StageFile> files, HashMode mode, std::string_view phase,
                                         Clock::TimePoint command_start, ProgressSink& progress);
 
+// At most this many continuations (a few hundred bytes each) are held at
+// once; files past it are read in full from the start.
+inline constexpr std::size_t kMostContinuations = 32768;
+
 // The "hashing" stage: the content hash of every file that may have a copy, in
-// the order of files. A file with a known hash is not read. The others first
-// have their head hashed (HashMode::Head: the whole content of a file up to
-// kHeadSize, which ends there); a larger file whose head no other file of its
-// group shares has no copy and drops out, read no further; the rest are hashed
-// in full. Failures drop out silently. Progress as run_hash_stage, every file
+// the order of files. A file with a known hash is not read. The others need
+// their head hash: given, or read first (HashMode::Head: the whole content of a
+// file up to kHeadSize, which ends there); a larger file whose head no other
+// file of its group shares has no copy and drops out, read no further; the
+// rest are hashed in full, going on after the head where a continuation
+// allows. Failures drop out silently. Progress as run_hash_stage, every file
 // counted once, when it is done or drops out.
 std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache, const HashContext& context,
-                                           std::span<const StageFile> files, std::string_view phase,
+                                           std::vector<StageFile> files, std::string_view phase,
                                            Clock::TimePoint command_start, ProgressSink& progress);
 
 }  // namespace qm

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <set>
 
 #include "hashing/blake3_hex.h"
@@ -281,12 +283,29 @@ TEST(Duplicates, RepeatedSearchOverAnUnchangedTreeOpensNoFile) {
   test::RecordingOpener& opens = engine->files;
 
   const DuplicatesRun first = run_duplicates(*engine, 1024);
-  EXPECT_EQ(opens.take().size(), 5u + 3u + 3u);  // every sample, the heads of the three equal files, then those in full
+  EXPECT_EQ(opens.take().size(), 5u + 3u);  // every sample (with its head), then the three equal files in full
   const DuplicatesRun second = run_duplicates(*engine, 1024);
   EXPECT_TRUE(opens.take().empty());
   EXPECT_EQ(group_paths(second.report, dir.path()), group_paths(first.report, dir.path()));
   EXPECT_EQ(group_paths(second.report, dir.path()), (std::vector<std::vector<std::string>>{{"big0", "big1", "big2"}}));
   expect_stage_events(second, 5, 3);
+}
+
+TEST(Duplicates, FullReadsGoOnAfterTheHeadTheSampledReadTook) {
+  TempDir dir;
+  const std::string content = pseudo_random_bytes(300000, 9);
+  for (const char* name : {"a", "b"}) write_old(dir, name, content);
+  auto engine = engine_over(dir.path());
+  std::map<std::string, std::uint64_t> read_in_full;
+  std::mutex lock;
+  engine->files.after_read = [&](const std::string& path, std::uint64_t total) {
+    const std::lock_guard guard(lock);
+    read_in_full[path.substr(path.rfind('/') + 1)] = total;
+  };
+  const DuplicatesRun run = run_duplicates(*engine, 1024);
+  EXPECT_EQ(group_paths(run.report, dir.path()), (std::vector<std::vector<std::string>>{{"a", "b"}}));
+  EXPECT_EQ(read_in_full, (std::map<std::string, std::uint64_t>{{"a", 300000 - kHeadSize}, {"b", 300000 - kHeadSize}}));
+  EXPECT_EQ(engine->files.take().size(), 4u);  // one sampled read and one full read each
 }
 
 TEST(Duplicates, RepeatedSearchReadsRecentlyModifiedFilesAgain) {

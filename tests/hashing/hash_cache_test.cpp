@@ -11,7 +11,7 @@ HashCacheKey key_number(std::uint64_t n) {
   return HashCacheKey{1, n, 4096, 1600000000000000000ull, 1600000000000000000ull, HashMode::Full};
 }
 
-FileHashes hashes_of(std::string_view text) { return {blake3_digest(text), std::nullopt}; }
+FileHashes hashes_of(std::string_view text) { return {blake3_digest(text), std::nullopt, std::nullopt}; }
 
 TEST(HashCache, KeysDifferingInAnyFieldAreSeparateEntries) {
   HashCache cache;
@@ -29,7 +29,7 @@ TEST(HashCache, KeysDifferingInAnyFieldAreSeparateEntries) {
 TEST(HashCache, KeepsTheContentHashOfASampledRead) {
   HashCache cache;
   const HashCacheKey key{7, 8, 9, 10, 11, HashMode::Sampled};
-  const FileHashes both{blake3_digest("samples"), blake3_digest("content")};
+  const FileHashes both{blake3_digest("samples"), blake3_digest("content"), std::nullopt};
   cache.insert(key, both);
   EXPECT_EQ(cache.lookup(key), both);
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "hashing/blake3_hex.h"
 #include "hashing/hashing_test_support.h"
@@ -79,6 +80,8 @@ class SampledHash : public ::testing::TestWithParam<SampleCase> {};
 
 // A file the samples cover whole is read once and its content hash is its
 // sampled hash too; a larger one's sampled hash is that of its three slices.
+// The read carries the content hash of a file no larger than the head, and
+// the head hash of a larger one.
 TEST_P(SampledHash, IsTheContentHashOfAFileTheSamplesCoverElseTheHashOfTheThreeSlices) {
   const SampleCase& c = GetParam();
   TempDir dir;
@@ -90,13 +93,15 @@ TEST_P(SampledHash, IsTheContentHashOfAFileTheSamplesCoverElseTheHashOfTheThreeS
   for (const std::size_t offset : c.offsets) slices += content.substr(std::min(offset, content.size()), kSampleReadSize);
   auto hashed = test::hash_entry_hashes(*engine, id_of(engine->index, path), HashMode::Sampled, false);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
-  if (c.size <= kSamplesCoverWholeFile) {
-    EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(content));
+  EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(c.size <= kSamplesCoverWholeFile ? content : slices));
+  if (c.size <= kHeadSize) {
     ASSERT_TRUE(hashed->content.has_value());
     EXPECT_EQ(digest_hex(*hashed->content), blake3_hex(content));
+    EXPECT_FALSE(hashed->head.has_value());
   } else {
-    EXPECT_EQ(digest_hex(hashed->digest), blake3_hex(slices));
     EXPECT_FALSE(hashed->content.has_value());
+    ASSERT_TRUE(hashed->head.has_value());
+    EXPECT_EQ(digest_hex(*hashed->head), blake3_hex(content.substr(0, kHeadSize)));
   }
   EXPECT_EQ(engine->files.take().size(), 1u);
 }
@@ -108,7 +113,11 @@ INSTANTIATE_TEST_SUITE_P(
                       SampleCase{"odd_tail_rounds_the_middle_down", 16385, {0, 0, 1}},
                       SampleCase{"three_samples_exactly", 49152, {0, 16384, 32768}},
                       SampleCase{"one_byte_more_than_three_samples", 49153, {0, 16384, 32769}},
-                      SampleCase{"hundred_thousand_bytes", 100000, {0, 41808, 83616}}),
+                      SampleCase{"exactly_the_head", 65536, {0, 24576, 49152}},
+                      SampleCase{"one_byte_more_than_the_head", 65537, {0, 24576, 49153}},
+                      SampleCase{"middle_inside_the_head", 100000, {0, 41808, 83616}},
+                      SampleCase{"middle_across_the_head_end", 120000, {0, 51808, 103616}},
+                      SampleCase{"middle_after_the_head", 300000, {0, 141808, 283616}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
 // ---- head mode
@@ -138,13 +147,14 @@ struct ContinuedRead {
   Result<FileHashes> full = CommandError{"not run"};
 };
 
-// A head read that keeps its continuation, change() on the file, then a full
-// read given that continuation.
-ContinuedRead head_then_full(const std::string& path, std::size_t size, const std::function<void()>& change) {
+// A head or sampled read that keeps its continuation, change() on the file,
+// then a full read given that continuation.
+ContinuedRead head_then_full(const std::string& path, std::size_t size, const std::function<void()>& change,
+                             HashMode first = HashMode::Head) {
   auto engine = engine_over(std::filesystem::path(path).parent_path().string());
   const EntryId id = id_of(engine->index, path);
   HeadContinuation continuation;
-  auto head = test::hash_entry_hashes(*engine, id, HashMode::Head, false, &continuation);
+  auto head = test::hash_entry_hashes(*engine, id, first, false, &continuation);
   EXPECT_TRUE(head.ok()) << head.error();
   EXPECT_EQ(continuation.state != nullptr, size > kHeadSize);
   change();
@@ -154,38 +164,46 @@ ContinuedRead head_then_full(const std::string& path, std::size_t size, const st
   return read;
 }
 
-class ContinuedFullHash : public ::testing::TestWithParam<std::size_t> {};
+class ContinuedFullHash : public ::testing::TestWithParam<std::tuple<HashMode, std::size_t>> {};
 
 TEST_P(ContinuedFullHash, ReadsOnlyWhatFollowsTheHeadAndGivesTheContentHash) {
-  const std::size_t size = GetParam();
+  const auto [first, size] = GetParam();
   TempDir dir;
   const std::string content = pseudo_random_bytes(size, 8);
   const std::string path = dir.write_file("file", content);
-  const ContinuedRead read = head_then_full(path, size, [] {});
+  const ContinuedRead read = head_then_full(path, size, [] {}, first);
   ASSERT_TRUE(read.full.ok()) << read.full.error();
   EXPECT_EQ(digest_hex(read.full->digest), blake3_hex(content));
   EXPECT_EQ(read.bytes, size > kHeadSize ? size - kHeadSize : size);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ContinuedFullHash,
-                         ::testing::Values(1000, kHeadSize, kHeadSize + 1, 2 * kHeadSize, kFullReadSize + 3,
-                                           3 * kFullReadSize + kHeadSize + 17));
+                         ::testing::Combine(::testing::Values(HashMode::Head, HashMode::Sampled),
+                                            ::testing::Values(1000, kHeadSize, kHeadSize + 1, 2 * kHeadSize,
+                                                              kFullReadSize + 3, 3 * kFullReadSize + kHeadSize + 17)));
 
-TEST(ContinuedFullHash, AFileWrittenSinceItsHeadWasReadIsReadAgainFromTheStart) {
+class ContinuedAfterWrite : public ::testing::TestWithParam<HashMode> {};
+
+TEST_P(ContinuedAfterWrite, AFileWrittenSinceItsHeadWasReadIsReadAgainFromTheStart) {
   TempDir dir;
   std::string content = pseudo_random_bytes(5 * kHeadSize, 8);
   const std::string path = dir.write_file("file", content);
   test::set_mtime(path, 1600000000, 7);
-  const ContinuedRead read = head_then_full(path, content.size(), [&] {
-    // New bytes inside the head, the size and modification time put back.
-    content[100] = static_cast<char>(content[100] ^ 0x5A);
-    dir.write_file("file", content);
-    test::set_mtime(path, 1600000000, 7);
-  });
+  const ContinuedRead read = head_then_full(
+      path, content.size(),
+      [&] {
+        // New bytes inside the head, the size and modification time put back.
+        content[100] = static_cast<char>(content[100] ^ 0x5A);
+        dir.write_file("file", content);
+        test::set_mtime(path, 1600000000, 7);
+      },
+      GetParam());
   ASSERT_TRUE(read.full.ok()) << read.full.error();
   EXPECT_EQ(digest_hex(read.full->digest), blake3_hex(content));
   EXPECT_EQ(read.bytes, content.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(FirstRead, ContinuedAfterWrite, ::testing::Values(HashMode::Head, HashMode::Sampled));
 
 TEST(HashEntry, SampledHashIgnoresBytesOutsideTheSamples) {
   TempDir dir;
@@ -431,7 +449,7 @@ TEST(HashEntryCache, ServesExactlyTheStoredHashForTheKeyOfTheFileAsItIsNow) {
   const FileId file = engine->index.file_id(id);
   const HashCacheKey key{file.device, file.inode, 7, 1600000000000000123ull, test::changed_time_of(path), HashMode::Full};
   const Digest stored = blake3_digest("stored");
-  engine->hash_cache.insert(key, {stored, std::nullopt});
+  engine->hash_cache.insert(key, {stored, std::nullopt, std::nullopt});
 
   auto hashed = test::hash_entry_hashes(*engine, id, HashMode::Full, false);
   ASSERT_TRUE(hashed.ok()) << hashed.error();
@@ -486,7 +504,7 @@ TEST(HashEntryCache, RevalidatedHashNeitherReadsNorFillsTheCache) {
   const FileId file = engine->index.file_id(id);
   const HashCacheKey key{file.device, file.inode, engine->index.size(id), engine->index.modified(id),
                          test::changed_time_of(path), HashMode::Full};
-  const FileHashes stale{blake3_digest("stale"), std::nullopt};
+  const FileHashes stale{blake3_digest("stale"), std::nullopt, std::nullopt};
   engine->hash_cache.insert(key, stale);
 
   auto hashed = hash_entry(*engine, id, HashMode::Full, true);
