@@ -83,20 +83,36 @@ std::vector<EntryId> size_collisions(const Index& index, std::uint64_t minimum) 
 }
 
 std::vector<StageFile> sample_collisions(const Index& index, std::vector<HashedEntry> sampled) {
-  const auto size_of = [&](const HashedEntry& e) { return index.size(e.id); };
-  std::stable_sort(sampled.begin(), sampled.end(), [&](const HashedEntry& a, const HashedEntry& b) {
-    const std::uint64_t size_a = size_of(a), size_b = size_of(b);
-    if (size_a != size_b) return size_a > size_b;
-    if (a.hash != b.hash) return a.hash < b.hash;
-    return a.id < b.id;
+  // Positions are sorted, not the records: a record carries three digests and
+  // a continuation, and sorting thousands of them moved megabytes.
+  struct Keyed {
+    std::uint64_t size;
+    std::uint32_t position;
+  };
+  std::vector<Keyed> order;
+  order.reserve(sampled.size());
+  for (std::size_t i = 0; i < sampled.size(); ++i) {
+    order.push_back({index.size(sampled[i].id), static_cast<std::uint32_t>(i)});
+  }
+  std::sort(order.begin(), order.end(), [&](const Keyed& a, const Keyed& b) {
+    if (a.size != b.size) return a.size > b.size;
+    const HashedEntry& x = sampled[a.position];
+    const HashedEntry& y = sampled[b.position];
+    if (x.hash != y.hash) return x.hash < y.hash;
+    if (x.id != y.id) return x.id < y.id;
+    return a.position < b.position;
   });
   std::vector<StageFile> colliding;
+  colliding.reserve(sampled.size());
   std::uint32_t group = 0;
-  for_each_shared_run(sampled.begin(), sampled.end(),
-                      [&](const HashedEntry& a, const HashedEntry& b) { return size_of(a) == size_of(b) && a.hash == b.hash; },
+  for_each_shared_run(order.begin(), order.end(),
+                      [&](const Keyed& a, const Keyed& b) {
+                        return a.size == b.size && sampled[a.position].hash == sampled[b.position].hash;
+                      },
                       [&](auto first, auto last) {
                         for (; first != last; ++first) {
-                          colliding.push_back({first->id, first->content, group, first->head, std::move(first->continuation)});
+                          HashedEntry& entry = sampled[first->position];
+                          colliding.emplace_back(entry.id, entry.content, group, entry.head, std::move(entry.continuation));
                         }
                         ++group;
                       });

@@ -10,8 +10,10 @@ DuplicateReport find_duplicates(const Index& index, HashCache& cache, const Hash
   OpenedDirectories directories;
   const HashContext context{outer.files, outer.clock, &directories};
   const Clock::TimePoint start = context.clock.now();
+  const std::vector<EntryId> candidates = size_collisions(index, minimum);
   std::vector<StageFile> to_sample;
-  for (const EntryId id : size_collisions(index, minimum)) to_sample.push_back({id, std::nullopt, 0});
+  to_sample.reserve(candidates.size());
+  for (const EntryId id : candidates) to_sample.emplace_back(id);
   auto sampled = run_hash_stage(index, cache, context, to_sample, HashMode::Sampled, "sampling", start, progress);
   // Files the sampled read took whole come with their content hash: counted,
   // not read again. Larger ones come with their head hash, and are read in

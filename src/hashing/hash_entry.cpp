@@ -9,12 +9,14 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "blake3.h"
+#include "common/large_block.h"
 #include "common/os_error.h"
 #include "common/unique_fd.h"
 #include "fs/entry_metadata.h"
@@ -28,21 +30,25 @@ namespace {
 
 // Page alignment lets the kernel copy whole pages into the buffer; a plain
 // malloc of 1 MiB sits 16 bytes past a page start, which made reads from a warm
-// page cache about a quarter slower.
-constexpr std::align_val_t kBufferAlignment{4096};
+// page cache about a quarter slower. A large block is better still: one large
+// page instead of 256 first-touch faults per worker.
+constexpr std::size_t kBufferAlignment = 4096;
+static_assert(kFullReadSize <= kLargeBlockAlignment);
 
-struct AlignedBufferDelete {
-  void operator()(unsigned char* buffer) const { ::operator delete[](buffer, kBufferAlignment); }
+struct FreeBuffer {
+  void operator()(unsigned char* buffer) const { std::free(buffer); }
 };
 
-// One read buffer per thread, allocated (zero-filled) on first use and kept: a
-// duplicate search hashes thousands of files per worker, and a fresh 1 MiB
-// buffer per file would cost a page-faulting allocation each time.
+// One read buffer per thread, allocated on first use and kept: a duplicate
+// search hashes thousands of files per worker, and a fresh 1 MiB buffer per
+// file would cost a page-faulting allocation each time. Nothing is read from
+// it that a read did not put there.
 unsigned char* read_buffer() {
-  thread_local std::unique_ptr<unsigned char[], AlignedBufferDelete> buffer([] {
-    auto* bytes = static_cast<unsigned char*>(::operator new[](kFullReadSize, kBufferAlignment));
-    std::memset(bytes, 0, kFullReadSize);
-    return bytes;
+  thread_local std::unique_ptr<unsigned char[], FreeBuffer> buffer([] {
+    void* bytes = allocate_large_block(kLargeBlockAlignment);
+    if (!bytes) bytes = std::aligned_alloc(kBufferAlignment, kFullReadSize);
+    if (!bytes) throw std::bad_alloc();
+    return static_cast<unsigned char*>(bytes);
   }());
   return buffer.get();
 }

@@ -87,15 +87,6 @@ void hash_on_pool(const Index& index, std::span<const StageFile> files, std::vec
   process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
 }
 
-// Hashes files[i] for every position i in mode on the process pool, in order
-// of identity, and hands each result to done(i, result) on the worker.
-template <class Done>
-void hash_on_pool(const Index& index, HashCache& cache, const HashContext& context, std::span<const StageFile> files,
-                  std::vector<std::size_t> positions, HashMode mode, Done&& done) {
-  hash_on_pool(index, files, std::move(positions),
-               [&](std::size_t i) { done(i, hash_entry(index, cache, context, files[i].id, mode, false)); });
-}
-
 }  // namespace
 
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
@@ -104,35 +95,45 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
   StageReporter reporter(progress, context.clock, phase, files.size(), command_start);
   reporter.report_start();
 
-  // Slot i holds what files[i] hashed to; empty when it failed.
-  std::vector<std::optional<FileHashes>> slots(files.size());
-  std::vector<HeadContinuation> continuations(mode == HashMode::Sampled ? files.size() : 0);
+  // results[i] is what files[i] hashed to, written by the worker that read
+  // it; those that failed are dropped afterwards.
+  std::vector<HashedEntry> results(files.size());
+  std::vector<unsigned char> hashed_ok(files.size(), 0);
+  const bool keeps = mode == HashMode::Sampled;
   std::atomic<std::ptrdiff_t> continuations_left{static_cast<std::ptrdiff_t>(kMostContinuations)};
   std::vector<std::size_t> to_read;
   to_read.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
+    results[i].id = files[i].id;
     if (files[i].known) {
-      slots[i] = FileHashes{*files[i].known, std::nullopt, std::nullopt};
+      results[i].hash = *files[i].known;
+      hashed_ok[i] = 1;
       reporter.finished_one();
     } else {
       to_read.push_back(i);
     }
   }
   hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
-    const bool keep = !continuations.empty() && continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
-    auto hashed = hash_entry(index, cache, context, files[i].id, mode, false, keep ? &continuations[i] : nullptr);
-    if (hashed) slots[i] = std::move(hashed).value();
+    const bool keep = keeps && continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
+    HashedEntry& result = results[i];
+    auto hashed = hash_entry(index, cache, context, files[i].id, mode, false, keep ? &result.continuation : nullptr);
+    if (hashed) {
+      result.hash = hashed->digest;
+      result.content = hashed->content;
+      result.head = hashed->head;
+      hashed_ok[i] = 1;
+    }
     reporter.finished_one();
   });
   reporter.report_end();
 
-  std::vector<HashedEntry> results;
-  results.reserve(files.size());
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!slots[i]) continue;
-    results.push_back({slots[i]->digest, files[i].id, slots[i]->content, slots[i]->head,
-                       continuations.empty() ? HeadContinuation{} : std::move(continuations[i])});
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    if (!hashed_ok[i]) continue;
+    if (kept != i) results[kept] = std::move(results[i]);
+    ++kept;
   }
+  results.erase(results.begin() + static_cast<std::ptrdiff_t>(kept), results.end());
   return results;
 }
 
