@@ -46,11 +46,13 @@ void ThreadPool::for_each_index(std::size_t count, const std::function<void(std:
   std::unique_lock lock(mutex_);
   job_ = &fn;
   job_count_ = count;
-  next_index_ = 0;
-  finished_ = 0;
+  next_index_.store(0, std::memory_order_relaxed);
   job_error_ = nullptr;
+  ++generation_;
   work_ready_.notify_all();
-  work_done_.wait(lock, [&] { return finished_ == job_count_; });
+  // Done once every item is taken and no worker is still inside the map: a
+  // worker leaves only after the items it took have run.
+  work_done_.wait(lock, [&] { return next_index_.load(std::memory_order_relaxed) >= job_count_ && active_ == 0; });
   job_ = nullptr;
   if (job_error_) std::rethrow_exception(std::exchange(job_error_, nullptr));
 }
@@ -66,24 +68,28 @@ void ThreadPool::worker_loop() {
   std::unique_lock lock(mutex_);
   ++running_;
   work_done_.notify_all();
+  std::uint64_t joined = generation_;
   for (;;) {
-    work_ready_.wait(lock, [&] { return stopping_ || (job_ && next_index_ < job_count_); });
+    work_ready_.wait(lock, [&] { return stopping_ || (job_ && generation_ != joined); });
     if (stopping_) return;
-    // Items are handed out one by one so a slow item never holds back a whole share.
-    while (job_ && next_index_ < job_count_) {
-      const std::size_t index = next_index_++;
-      const auto* job = job_;
-      lock.unlock();
-      std::exception_ptr error;
+    joined = generation_;
+    const auto* job = job_;
+    const std::size_t count = job_count_;
+    ++active_;
+    lock.unlock();
+    // Items are taken one by one so a slow item never holds back a whole share.
+    for (;;) {
+      const std::size_t index = next_index_.fetch_add(1, std::memory_order_relaxed);
+      if (index >= count) break;
       try {
         (*job)(index);
       } catch (...) {
-        error = std::current_exception();
+        const std::lock_guard error_lock(mutex_);
+        if (!job_error_) job_error_ = std::current_exception();
       }
-      lock.lock();
-      if (error && !job_error_) job_error_ = error;
-      if (++finished_ == job_count_) work_done_.notify_all();
     }
+    lock.lock();
+    if (--active_ == 0) work_done_.notify_all();
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -62,10 +64,13 @@ class ThreadPool {
   std::mutex map_mutex_;  // one map at a time
   std::condition_variable work_ready_;
   std::condition_variable work_done_;
+  // The map in progress. Items are taken by counting next_index_ up without
+  // the lock; a worker holds the lock only to join a map and to leave it.
   const std::function<void(std::size_t)>* job_ = nullptr;
   std::size_t job_count_ = 0;
-  std::size_t next_index_ = 0;
-  std::size_t finished_ = 0;
+  std::uint64_t generation_ = 0;  // maps started so far
+  std::atomic<std::size_t> next_index_{0};
+  unsigned active_ = 0;  // workers inside the current map
   std::exception_ptr job_error_;
   unsigned running_ = 0;  // workers that have entered their loop
   bool stopping_ = false;

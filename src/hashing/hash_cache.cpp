@@ -1,5 +1,7 @@
 #include "hashing/hash_cache.h"
 
+#include "common/brief_lock.h"
+
 namespace qm {
 
 std::size_t HashCacheKeyHash::operator()(const HashCacheKey& key) const {
@@ -29,8 +31,10 @@ std::size_t HashCache::filter_slot(std::uint64_t device, std::uint64_t inode, Ha
 }
 
 bool HashCache::may_hold(std::uint64_t device, std::uint64_t inode, HashMode mode) const {
-  std::lock_guard guard(lock_);
-  return filter_ && filter_[filter_slot(device, inode, mode)] != 0;
+  // No lock: a count read while another thread changes it only makes a
+  // lookup that finds nothing, or a lookup skipped that is then a miss.
+  const std::atomic<std::uint32_t>* filter = filter_.load(std::memory_order_acquire);
+  return filter && filter[filter_slot(device, inode, mode)].load(std::memory_order_relaxed) != 0;
 }
 
 void HashCache::unlink(Slot& slot) {
@@ -47,7 +51,7 @@ void HashCache::push_newest(Slot& slot) {
 }
 
 std::optional<FileHashes> HashCache::lookup(const HashCacheKey& key) {
-  std::lock_guard guard(lock_);
+  const BriefLock guard(lock_);
   auto it = map_.find(key);
   if (it == map_.end()) return std::nullopt;
   Slot& slot = it->second;
@@ -59,7 +63,7 @@ std::optional<FileHashes> HashCache::lookup(const HashCacheKey& key) {
 }
 
 void HashCache::insert(const HashCacheKey& key, const FileHashes& hashes) {
-  std::lock_guard guard(lock_);
+  const BriefLock guard(lock_);
   if (auto it = map_.find(key); it != map_.end()) {
     it->second.hashes = hashes;
     unlink(it->second);
@@ -70,11 +74,14 @@ void HashCache::insert(const HashCacheKey& key, const FileHashes& hashes) {
     const HashCacheKey victim = *oldest_->key;  // a copy: erase destroys the node holding it
     unlink(*oldest_);
     map_.erase(victim);
-    --filter_[filter_slot(victim.device, victim.inode, victim.mode)];
+    filter_storage_[filter_slot(victim.device, victim.inode, victim.mode)].fetch_sub(1, std::memory_order_relaxed);
   }
-  if (!filter_) filter_ = std::make_unique<std::uint32_t[]>(kFilterSlots);
+  if (!filter_storage_) {
+    filter_storage_ = std::make_unique<std::atomic<std::uint32_t>[]>(kFilterSlots);
+    filter_.store(filter_storage_.get(), std::memory_order_release);
+  }
   auto [it, inserted] = map_.try_emplace(key);
-  if (inserted) ++filter_[filter_slot(key.device, key.inode, key.mode)];
+  if (inserted) filter_storage_[filter_slot(key.device, key.inode, key.mode)].fetch_add(1, std::memory_order_relaxed);
   it->second.hashes = hashes;
   it->second.key = &it->first;
   push_newest(it->second);

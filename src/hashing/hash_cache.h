@@ -1,5 +1,6 @@
 #pragma once
 // The process-wide cache of file hashes the duplicate finder computed.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -81,7 +82,7 @@ class HashCache {
 
   void unlink(Slot& slot);
   void push_newest(Slot& slot);
-  // Where a file's hashes of one mode count in the filter: filter_[slot] is
+  // Where a file's hashes of one mode count in the filter: filter_storage_[slot] is
   // the number of stored keys that fall there.
   static std::size_t filter_slot(std::uint64_t device, std::uint64_t inode, HashMode mode);
 
@@ -91,7 +92,9 @@ class HashCache {
   std::unordered_map<HashCacheKey, Slot, HashCacheKeyHash> map_;
   Slot* newest_ = nullptr;  // guarded by lock_
   Slot* oldest_ = nullptr;  // guarded by lock_
-  std::unique_ptr<std::uint32_t[]> filter_;  // guarded by lock_; made with the first entry
+  // Made with the first entry; counts change under lock_ and are read without it.
+  std::unique_ptr<std::atomic<std::uint32_t>[]> filter_storage_;  // guarded by lock_
+  std::atomic<const std::atomic<std::uint32_t>*> filter_{nullptr};
 };
 
 }  // namespace qm

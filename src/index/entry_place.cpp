@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/brief_lock.h"
 #include "common/os_error.h"
 #include "common/path_components.h"
 #include "fs/directory_cursor.h"
@@ -136,7 +137,7 @@ OpenedDirectories::OpenedDirectories() : OpenedDirectories(capacity_for_descript
 OpenedDirectories::OpenedDirectories(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
 std::shared_ptr<const UniqueFd> OpenedDirectories::find(EntryId directory) {
-  std::lock_guard guard(lock_);
+  const BriefLock guard(lock_);
   for (Held& held : held_) {
     if (held.directory == directory) {
       held.last_use = ++uses_;
@@ -148,7 +149,7 @@ std::shared_ptr<const UniqueFd> OpenedDirectories::find(EntryId directory) {
 
 void OpenedDirectories::keep(EntryId directory, std::shared_ptr<const UniqueFd> descriptor) {
   std::shared_ptr<const UniqueFd> dropped;  // closed after the lock is let go
-  std::lock_guard guard(lock_);
+  const BriefLock guard(lock_);
   for (Held& held : held_) {
     if (held.directory == directory) {
       dropped = std::exchange(held.descriptor, std::move(descriptor));
