@@ -77,6 +77,8 @@ class BulkDirectory final : public OpenDirectory {
     decode_bulk_part(raw.bytes.get(), static_cast<std::uint32_t>(raw.filled), out);
   }
 
+  bool is_object(const FileId& file, const RawPart&) const override { return descriptor_is(fd_.get(), file); }
+
  private:
   UniqueFd fd_;
   bool first_part_ = true;

@@ -79,7 +79,7 @@ bool descriptor_is(int fd, const FileId& file) {
 
 DirectoryCursor::DirectoryCursor(int top, std::size_t max_held) : top_(top), max_held_(std::max<std::size_t>(max_held, 1)) {}
 
-UniqueFd DirectoryCursor::open(std::span<const DirectoryStep> steps) {
+UniqueFd DirectoryCursor::open(std::span<const DirectoryStep> steps, bool check_last) {
   if (steps.empty()) return UniqueFd(open_directory_at(top_, "."));
   // Keep the held directories that are ancestors of the target: held_[k] is
   // steps[base_ + k] when its key says so, and then so is every one above it.
@@ -105,7 +105,7 @@ UniqueFd DirectoryCursor::open(std::span<const DirectoryStep> steps) {
     const bool target = depth == parent_depth;
     UniqueFd fd(target ? open_directory_at(at, step.name) : open_search_directory_at(at, step.name));
     if (fd.get() < 0) return fd;
-    if (!descriptor_is(fd.get(), step.file)) {
+    if ((check_last || !target) && !descriptor_is(fd.get(), step.file)) {
       errno = ESTALE;
       return UniqueFd();
     }

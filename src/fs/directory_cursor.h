@@ -59,8 +59,10 @@ class DirectoryCursor {
   // steps[0] being a name in the top and every step a name in the one before.
   // Every directory on the way must be the one its step names: a step that
   // cannot be opened fails with its errno, one that is another object now with
-  // ESTALE. The descriptor returned is the caller's.
-  UniqueFd open(std::span<const DirectoryStep> steps);
+  // ESTALE. The last one is left unchecked when check_last is false, for a
+  // caller that checks it itself before using it (OpenDirectory::is_object).
+  // The descriptor returned is the caller's.
+  UniqueFd open(std::span<const DirectoryStep> steps, bool check_last = true);
 
   // Descriptors held now (for tests).
   std::size_t held() const { return held_.size(); }

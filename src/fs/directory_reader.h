@@ -15,6 +15,7 @@
 
 #include "common/unique_fd.h"
 #include "fs/compact_listing.h"
+#include "fs/entry_metadata.h"
 
 namespace qm {
 
@@ -40,6 +41,14 @@ class OpenDirectory {
   // out.skipped. Several threads may decode parts of the same directory at
   // once, each with its own raw part.
   virtual void decode_part(RawPart& raw, CompactListing& out) const = 0;
+
+  // True when the directory is `file` (device and inode). first: its first
+  // part as read_part left it. A reader that finds the directory's own entry
+  // there takes its inode from it and spares a system call; the device is the
+  // one the name was listed on (only a mount could bring another under it,
+  // and a mounted directory's own entry holds its file system's root inode).
+  // When that entry is missing or disagrees, the system is asked.
+  virtual bool is_object(const FileId& file, const RawPart& first) const = 0;
 };
 
 class DirectoryReader {

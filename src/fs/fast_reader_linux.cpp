@@ -12,6 +12,7 @@
 
 #include "common/unique_fd.h"
 #include "fs/descriptor_reader.h"
+#include "fs/directory_cursor.h"
 #include "fs/stat_record.h"
 
 namespace qm {
@@ -91,6 +92,21 @@ class GetdentsDirectory final : public OpenDirectory {
       }
       if (!add_listed_entry(out, std::string_view(name, std::strlen(name)), st)) ++out.skipped;
     }
+  }
+
+  bool is_object(const FileId& file, const RawPart& first) const override {
+    const char* buffer = reinterpret_cast<const char*>(first.bytes.get());
+    for (long offset = 0; offset < first.filled;) {
+      const char* record = buffer + offset;
+      offset += record_length(record);
+      const char* name = record + kNameOffset;
+      if (name[0] != '.' || name[1] != '\0') continue;
+      std::uint64_t inode;
+      std::memcpy(&inode, record, sizeof inode);
+      if (inode == file.inode) return true;
+      break;
+    }
+    return descriptor_is(fd_.get(), file);
   }
 
  private:

@@ -12,6 +12,7 @@
 
 #include "common/unique_fd.h"
 #include "fs/descriptor_reader.h"
+#include "fs/directory_cursor.h"
 #include "fs/stat_record.h"
 
 namespace qm {
@@ -35,6 +36,8 @@ class StreamDirectory final : public OpenDirectory {
   StreamDirectory& operator=(const StreamDirectory&) = delete;
 
   bool ok() const { return dir_ != nullptr; }
+
+  bool is_object(const FileId& file, const RawPart&) const override { return descriptor_is(fd_, file); }
 
   // A part holds names, each with its NUL, back to back.
   bool read_part(RawPart& raw) override {

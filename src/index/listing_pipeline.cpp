@@ -98,7 +98,9 @@ void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw, Direct
     slot.parts_read = 0;
     // Opened name by name from the top through what was listed: a directory
     // swapped for a link (or for another directory) since is not entered.
-    UniqueFd fd = cursor.open(slot.steps);
+    // The directory itself is checked against its listing with its first
+    // part, before anything of it is looked at (read_parts).
+    UniqueFd fd = cursor.open(slot.steps, false);
     slot.directory = fd.get() < 0 ? nullptr : reader_.adopt(std::move(fd), slot.path);
     opened = slot.directory != nullptr;
     if (opened) slot.finished = false;
@@ -136,7 +138,12 @@ std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
       ++slot.parts_read;
       part = &slot.parts[sequence % parts_ahead_];
       directory = slot.directory.get();
-      const bool read = slot.directory->read_part(raw);
+      bool read = slot.directory->read_part(raw);
+      // Another object than the one listed under the name: one error, and
+      // nothing of it is entered.
+      const bool another = read && sequence == 0 && !slot.steps.empty() &&
+                           !slot.directory->is_object(slot.steps.back().file, raw);
+      if (another) read = false;
       if (!read || raw.filled == 0) {
         last = true;
         slot.finished = true;

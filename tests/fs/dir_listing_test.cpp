@@ -375,6 +375,47 @@ TEST_P(ChangingDirectory, CountsVanishedAndReplacedEntriesAsTheirStatShowsThem) 
 INSTANTIATE_TEST_SUITE_P(Readers, ChangingDirectory, ::testing::ValuesIn(all_readers()),
                          [](const auto& param) { return test::test_name(param.param.label); });
 
+// ---- whether an open directory is the one listed ----
+
+FileId identity_of(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+class DirectoryIdentity : public ::testing::TestWithParam<Reader> {};
+
+// With its own first part (the fast reader finds the directory's own entry
+// there) and with a part that lacks it or belongs to another directory (the
+// system is asked), an open directory is its own object and no other one.
+TEST_P(DirectoryIdentity, IsTheObjectItWasOpenedOnWhateverItsFirstPartHolds) {
+  const TempDir dir;
+  dir.write_file("mine/a", "x");
+  dir.write_file("other/b", "y");
+  const FileId mine = identity_of(dir / "mine");
+  const FileId other = identity_of(dir / "other");
+  const auto directory = GetParam().reader.open(AT_FDCWD, dir / "mine");
+  ASSERT_TRUE(directory);
+  RawPart own;
+  ASSERT_TRUE(directory->read_part(own));
+  ASSERT_GT(own.filled, 0);
+  RawPart none;  // read nothing
+  const auto elsewhere = GetParam().reader.open(AT_FDCWD, dir / "other");
+  ASSERT_TRUE(elsewhere);
+  RawPart others;
+  ASSERT_TRUE(elsewhere->read_part(others));
+
+  for (const RawPart* first : {&own, &none, &others}) {
+    EXPECT_TRUE(directory->is_object(mine, *first));
+  }
+  for (const RawPart* first : {&own, &none}) EXPECT_FALSE(directory->is_object(other, *first));
+  // Asked, the system tells the device as well.
+  EXPECT_FALSE(directory->is_object(FileId{mine.device + 1, mine.inode}, none));
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, DirectoryIdentity, ::testing::ValuesIn(all_readers()),
+                         [](const auto& param) { return test::test_name(param.param.label); });
+
 // ---- choosing the reader ----
 
 struct ChoiceCase {

@@ -38,6 +38,7 @@ class HookedReader final : public DirectoryReader {
       return read;
     }
     void decode_part(RawPart& raw, CompactListing& out) const override { inner_->decode_part(raw, out); }
+    bool is_object(const FileId& file, const RawPart& first) const override { return inner_->is_object(file, first); }
 
    private:
     std::unique_ptr<OpenDirectory> inner_;
