@@ -77,7 +77,22 @@ bool descriptor_is(int fd, const FileId& file) {
   return stat_device(st) == file.device && static_cast<std::uint64_t>(st.st_ino) == file.inode;
 }
 
-DirectoryCursor::DirectoryCursor(int top, std::size_t max_held) : top_(top), max_held_(std::max<std::size_t>(max_held, 1)) {}
+namespace {
+
+// The last step opened for reading below at, checked when `check` is set.
+UniqueFd open_target(int at, const DirectoryStep& step, bool check) {
+  UniqueFd fd(open_directory_at(at, step.name));
+  if (fd.get() >= 0 && check && !descriptor_is(fd.get(), step.file)) {
+    errno = ESTALE;
+    return UniqueFd();
+  }
+  return fd;
+}
+
+}  // namespace
+
+DirectoryCursor::DirectoryCursor(int top, std::size_t max_held, HeldDirectories* shared)
+    : top_(top), max_held_(std::max<std::size_t>(max_held, 1)), shared_(shared) {}
 
 UniqueFd DirectoryCursor::open(std::span<const DirectoryStep> steps, bool check_last) {
   if (steps.empty()) return UniqueFd(open_directory_at(top_, "."));
@@ -99,18 +114,27 @@ UniqueFd DirectoryCursor::open(std::span<const DirectoryStep> steps, bool check_
   } else {
     held_.resize(keep);
   }
+  // The parent, when this cursor does not hold it and another one opened it:
+  // the target is opened from there, and this cursor's own chain stays as it
+  // is for the directories after it.
+  if (shared_ && parent_depth > 0 && base_ + held_.size() < parent_depth) {
+    if (const auto parent = shared_->find(steps[parent_depth - 1].key)) {
+      return open_target(parent->get(), steps[parent_depth], check_last);
+    }
+  }
   for (std::size_t depth = base_ + held_.size(); depth < steps.size(); ++depth) {
     const DirectoryStep& step = steps[depth];
-    const int at = held_.empty() ? top_ : held_.back().fd.get();
-    const bool target = depth == parent_depth;
-    UniqueFd fd(target ? open_directory_at(at, step.name) : open_search_directory_at(at, step.name));
+    const int at = held_.empty() ? top_ : held_.back().fd->get();
+    if (depth == parent_depth) return open_target(at, step, check_last);
+    UniqueFd fd(open_search_directory_at(at, step.name));
     if (fd.get() < 0) return fd;
-    if ((check_last || !target) && !descriptor_is(fd.get(), step.file)) {
+    if (!descriptor_is(fd.get(), step.file)) {
       errno = ESTALE;
       return UniqueFd();
     }
-    if (target) return fd;
-    held_.push_back({step.key, std::move(fd)});
+    auto held = std::make_shared<const UniqueFd>(std::move(fd));
+    if (shared_) shared_->keep(step.key, held);
+    held_.push_back({step.key, std::move(held)});
     if (held_.size() > max_held_) {
       held_.pop_front();
       ++base_;

@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <span>
 #include <string_view>
 
 #include "common/unique_fd.h"
 #include "fs/entry_metadata.h"
+#include "fs/held_directories.h"
 
 namespace qm {
 
@@ -51,7 +53,12 @@ struct DirectoryStep {
 class DirectoryCursor {
  public:
   // top: the directory every walk of steps starts from (borrowed; it outlives the cursor).
-  DirectoryCursor(int top, std::size_t max_held);
+  // shared: where the cursors of one walk (one per thread) hold the directories
+  // they open on the way for one another (borrowed; none: this cursor's own
+  // only). Threads of a walk take sibling directories in turn, and a cursor
+  // whose own chain does not reach a directory's parent takes the parent from
+  // there instead of opening and checking it again.
+  DirectoryCursor(int top, std::size_t max_held, HeldDirectories* shared = nullptr);
   DirectoryCursor(const DirectoryCursor&) = delete;
   DirectoryCursor& operator=(const DirectoryCursor&) = delete;
 
@@ -70,11 +77,12 @@ class DirectoryCursor {
  private:
   struct Held {
     std::uint64_t key;
-    UniqueFd fd;
+    std::shared_ptr<const UniqueFd> fd;
   };
 
   int top_;
   std::size_t max_held_;
+  HeldDirectories* shared_;
   std::size_t base_ = 0;    // the depth (step index) of held_.front()
   std::deque<Held> held_;  // a chain: each one a name in the one before
 };

@@ -1,7 +1,6 @@
 #include "index/entry_place.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 #include <optional>
 #include <vector>
 
-#include "common/brief_lock.h"
 #include "common/os_error.h"
 #include "common/path_components.h"
 #include "fs/directory_cursor.h"
@@ -119,65 +117,6 @@ Result<EntryPlace> open_entry_parent_once(const Index& index, EntryId id, Opened
 }
 
 }  // namespace
-
-namespace {
-
-std::size_t capacity_for_descriptor_limit() {
-  constexpr std::size_t kFewest = 16;
-  constexpr std::size_t kMost = 256;
-  struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMost;
-  return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), kFewest, kMost);
-}
-
-}  // namespace
-
-OpenedDirectories::OpenedDirectories() : OpenedDirectories(capacity_for_descriptor_limit()) {}
-
-OpenedDirectories::OpenedDirectories(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
-
-std::shared_ptr<const UniqueFd> OpenedDirectories::find(EntryId directory) {
-  const BriefLock guard(lock_);
-  for (Held& held : held_) {
-    if (held.directory == directory) {
-      held.last_use = ++uses_;
-      return held.descriptor;
-    }
-  }
-  return nullptr;
-}
-
-void OpenedDirectories::keep(EntryId directory, std::shared_ptr<const UniqueFd> descriptor) {
-  std::shared_ptr<const UniqueFd> dropped;  // closed after the lock is let go
-  const BriefLock guard(lock_);
-  for (Held& held : held_) {
-    if (held.directory == directory) {
-      dropped = std::exchange(held.descriptor, std::move(descriptor));
-      held.last_use = ++uses_;
-      return;
-    }
-  }
-  if (held_.size() < capacity_) {
-    held_.push_back({directory, ++uses_, std::move(descriptor)});
-    return;
-  }
-  Held& oldest = *std::min_element(held_.begin(), held_.end(),
-                                   [](const Held& a, const Held& b) { return a.last_use < b.last_use; });
-  dropped = std::exchange(oldest.descriptor, std::move(descriptor));
-  oldest.directory = directory;
-  oldest.last_use = ++uses_;
-}
-
-void OpenedDirectories::clear() {
-  std::vector<Held> dropped;
-  std::lock_guard guard(lock_);
-  dropped.swap(held_);
-}
-
-std::size_t OpenedDirectories::size() const {
-  std::lock_guard guard(lock_);
-  return held_.size();
-}
 
 Result<EntryPlace> open_entry_parent(const Index& index, EntryId id, OpenedDirectories* opened) {
   auto place = open_entry_parent_once(index, id, opened);

@@ -66,7 +66,7 @@ void ListingPipeline::work_until_stopped() {
   // The directories above the ones this worker opens, kept while its next
   // directories are below them: queued directories come in breadth-first
   // order, so siblings and cousins follow one another.
-  DirectoryCursor cursor(top_, kHeldPerWorker);
+  DirectoryCursor cursor(top_, kHeldPerWorker, &held_shared_);
   for (;;) {
     // Read the wake counter before looking for work, so news that comes
     // after the look is never slept through.

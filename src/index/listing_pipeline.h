@@ -20,6 +20,7 @@
 #include "common/entry_id.h"
 #include "fs/directory_cursor.h"
 #include "fs/directory_reader.h"
+#include "fs/held_directories.h"
 
 namespace qm {
 
@@ -46,8 +47,10 @@ class ListingMerger {
 
 class ListingPipeline {
  public:
-  // Directory descriptors each worker keeps to open the next directories from.
+  // Directory descriptors each worker keeps to open the next directories from,
+  // and the ones the workers hold for one another.
   static constexpr std::size_t kHeldPerWorker = 32;
+  static constexpr std::size_t kHeldShared = 64;
 
   // top: the directory every queued directory's steps start from (borrowed).
   // window: directories listed ahead of the merge at most. parts_ahead: parts
@@ -110,6 +113,7 @@ class ListingPipeline {
   std::size_t window_;
   std::uint32_t parts_ahead_;
   std::unique_ptr<Slot[]> slots_;
+  HeldDirectories held_shared_{kHeldShared};
 
   // Merge state: touched only by the current merger. Slot n % window holds
   // directory n; directories taken_ .. pending_ - 1 are the ones in flight.
