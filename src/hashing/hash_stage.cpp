@@ -87,6 +87,10 @@ void hash_on_pool(const Index& index, std::span<const StageFile> files, std::vec
   process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
 }
 
+// Whether a read of the file can keep a continuation: only files larger than
+// their head have one, so only they count against the budget.
+bool goes_past_head(const Index& index, EntryId id) { return index.valid(id) && index.size(id) > kHeadSize; }
+
 }  // namespace
 
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
@@ -114,7 +118,8 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
     }
   }
   hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
-    const bool keep = keeps && continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
+    const bool keep = keeps && goes_past_head(index, files[i].id) &&
+                      continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
     HashedEntry& result = results[i];
     auto hashed = hash_entry(index, cache, context, files[i].id, mode, false, keep ? &result.continuation : nullptr);
     if (hashed) {
@@ -167,7 +172,7 @@ std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache,
   // read can go on.
   std::atomic<std::ptrdiff_t> continuations_left{static_cast<std::ptrdiff_t>(kMostContinuations) - held};
   hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
-    const bool keep = continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
+    const bool keep = goes_past_head(index, files[i].id) && continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
     auto hashed = hash_entry(index, cache, context, files[i].id, HashMode::Head, false, keep ? &continuations[i] : nullptr);
     if (hashed && !hashed->content) {
       heads[i] = hashed->digest;
