@@ -18,10 +18,10 @@ namespace qm {
 // recently used is closed first); safe to share between threads.
 class HeldDirectories {
  public:
-  // A quarter of the process's soft descriptor limit, from 16 to 256: a
-  // search visits files in inode order, which on many trees jumps between
-  // directories, and a holder smaller than the directories in play would
-  // reopen them all the time.
+  // A quarter of the process's soft descriptor limit, from 16 to 256 (what a
+  // duplicate search holds: it visits files in inode order, which on many
+  // trees jumps between directories, and a holder smaller than the
+  // directories in play would reopen them all the time).
   HeldDirectories();
   explicit HeldDirectories(std::size_t capacity);
 

@@ -51,10 +51,9 @@ struct StageFile {
 // Hashes every file with hash_entry (mode, revalidate clear) on the process pool
 // and returns the ones that hashed, in the order of files; failures are dropped
 // silently. A file with a known hash is not read and counts as done at once.
-// Sampled reads keep where a full read can go on after the head, for up to
-// kMostContinuations files.
 // The others are read in order of identity (device, inode), which on most file
-// systems follows where the data lies.
+// systems follows where the data lies. Sampled reads keep where a full read can
+// go on after the head, for up to kMostContinuations files.
 // Reports progress with "entries" 0 first (also for no files), then at most one
 // per kProgressSpacing, and one with "entries" equal to "total" at the end.
 // "elapsedMs" counts from command_start.

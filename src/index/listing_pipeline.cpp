@@ -138,12 +138,10 @@ std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
       ++slot.parts_read;
       part = &slot.parts[sequence % parts_ahead_];
       directory = slot.directory.get();
-      bool read = slot.directory->read_part(raw);
-      // Another object than the one listed under the name: one error, and
-      // nothing of it is entered.
-      const bool another = read && sequence == 0 && !slot.steps.empty() &&
-                           !slot.directory->is_object(slot.steps.back().file, raw);
-      if (another) read = false;
+      // A first part of another object than the one listed under the name
+      // counts as a failed read: one error, and nothing of it is entered.
+      const bool read = slot.directory->read_part(raw) &&
+                        (sequence != 0 || slot.steps.empty() || slot.directory->is_object(slot.steps.back().file, raw));
       if (!read || raw.filled == 0) {
         last = true;
         slot.finished = true;

@@ -377,12 +377,6 @@ INSTANTIATE_TEST_SUITE_P(Readers, ChangingDirectory, ::testing::ValuesIn(all_rea
 
 // ---- whether an open directory is the one listed ----
 
-FileId identity_of(const std::string& path) {
-  struct stat st;
-  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
 class DirectoryIdentity : public ::testing::TestWithParam<Reader> {};
 
 // With its own first part (the fast reader finds the directory's own entry
@@ -392,8 +386,8 @@ TEST_P(DirectoryIdentity, IsTheObjectItWasOpenedOnWhateverItsFirstPartHolds) {
   const TempDir dir;
   dir.write_file("mine/a", "x");
   dir.write_file("other/b", "y");
-  const FileId mine = identity_of(dir / "mine");
-  const FileId other = identity_of(dir / "other");
+  const FileId mine = test::lstat_file_id(dir / "mine");
+  const FileId other = test::lstat_file_id(dir / "other");
   const auto directory = GetParam().reader.open(AT_FDCWD, dir / "mine");
   ASSERT_TRUE(directory);
   RawPart own;

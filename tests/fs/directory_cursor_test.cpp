@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "support/descriptors.h"
+#include "support/file_ids.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -18,31 +18,20 @@ namespace {
 
 using test::TempDir;
 
-FileId identity_of(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-FileId identity_of(int fd) {
-  struct stat st {};
-  EXPECT_EQ(::fstat(fd, &st), 0);
-  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-// The steps from the top of dir down to the relative path `names`, keyed by depth
-// plus `key_base` (one key per directory of the walk).
+// The steps from the top of dir down to the relative path `names` (the steps'
+// names point into them). A step's key is its depth: the ways of these tests
+// share their ancestors, and only ancestors are held.
 struct Way {
   std::vector<std::string> names;
   std::vector<DirectoryStep> steps;
 };
 
-Way way_to(const TempDir& dir, const std::vector<std::string>& names, std::uint64_t key_base) {
+Way way_to(const TempDir& dir, const std::vector<std::string>& names) {
   Way way{names, {}};
   std::string path = dir.path();
   for (std::size_t i = 0; i < way.names.size(); ++i) {
     path += "/" + way.names[i];
-    way.steps.push_back({key_base + i, way.names[i], identity_of(path)});
+    way.steps.push_back({i, way.names[i], test::lstat_file_id(path)});
   }
   return way;
 }
@@ -64,10 +53,10 @@ TEST_F(CursorTree, ADirectoryReachedThroughItsCheckedAncestorsIsTheOneListed) {
   const int before = test::open_descriptor_count();
   {
     DirectoryCursor cursor(top, 8);
-    const Way way = way_to(dir, {"x", "y", "one"}, 1);
+    const Way way = way_to(dir, {"x", "y", "one"});
     const UniqueFd fd = cursor.open(way.steps);
     ASSERT_GE(fd.get(), 0) << std::strerror(errno);
-    EXPECT_EQ(identity_of(fd.get()), identity_of(dir / "x/y/one"));
+    EXPECT_EQ(test::fstat_file_id(fd.get()), test::lstat_file_id(dir / "x/y/one"));
   }
   EXPECT_EQ(test::open_descriptor_count(), before);
 }
@@ -78,19 +67,19 @@ TEST_F(CursorTree, AParentAnotherCursorOfTheWalkHoldsIsUsedAndTheTargetStillChec
     HeldDirectories shared(16);
     DirectoryCursor first(top, 8, &shared);
     DirectoryCursor second(top, 8, &shared);
-    const Way one = way_to(dir, {"x", "y", "one"}, 1);
-    const Way two = way_to(dir, {"x", "y", "two"}, 1);
-    Way three = way_to(dir, {"x", "y", "three"}, 1);
+    const Way one = way_to(dir, {"x", "y", "one"});
+    const Way two = way_to(dir, {"x", "y", "two"});
+    Way three = way_to(dir, {"x", "y", "three"});
     ASSERT_GE(first.open(one.steps).get(), 0);
 
     // The way from the top by name is gone: only the held parent leads on.
     ASSERT_EQ(::rename((dir / "x").c_str(), (dir / "x-moved").c_str()), 0);
     const UniqueFd fd = second.open(two.steps);
     ASSERT_GE(fd.get(), 0) << std::strerror(errno);
-    EXPECT_EQ(identity_of(fd.get()), identity_of(dir / "x-moved/y/two"));
+    EXPECT_EQ(test::fstat_file_id(fd.get()), test::lstat_file_id(dir / "x-moved/y/two"));
 
     // A target that is another directory now is refused, parent held or not.
-    three.steps.back().file = identity_of(dir / "x-moved/y/one");
+    three.steps.back().file = test::lstat_file_id(dir / "x-moved/y/one");
     errno = 0;
     EXPECT_LT(second.open(three.steps).get(), 0);
     EXPECT_EQ(errno, ESTALE);

@@ -19,6 +19,7 @@
 #include <climits>
 
 #include "support/descriptors.h"
+#include "support/file_ids.h"
 #include "support/long_path_tree.h"
 #include "support/temp_dir.h"
 #include "support/test_name.h"
