@@ -61,6 +61,35 @@ function tiles() {
   }));
 }
 
+// The top-level tiles once the drawing has settled: the expected names, every
+// tile with an area, and the same rectangles in two looks 200 ms apart (a
+// resize of the box redraws it 150 ms later). A timeout names what was drawn.
+async function settledTiles(sizes) {
+  const want = JSON.stringify(Object.keys(sizes).sort());
+  let before = '';
+  let drawn = [];
+  const settled = async () => {
+    drawn = await tiles();
+    const now = JSON.stringify(drawn);
+    const done = now === before && JSON.stringify(drawn.map((t) => t.name).sort()) === want
+      && drawn.every((t) => t.area > 0);
+    before = now;
+    if (!done) await page.waitForTimeout(200);
+    return done;
+  };
+  try {
+    await waitFor(settled, 'the treemap to settle');
+  } catch (error) {
+    const box = await page.$eval('#treemap', (node) => {
+      const r = node.getBoundingClientRect();
+      return { width: r.width, height: r.height, hidden: node.closest('.view').hidden };
+    });
+    error.message += ` with ${want}; box ${JSON.stringify(box)}; drawn ${JSON.stringify(drawn)}`;
+    throw error;
+  }
+  return drawn;
+}
+
 // Each tile's share of the drawn area must match its share of the bytes;
 // the 2-pixel gaps between tiles cost small tiles a little of theirs.
 function assertAreasMatch(drawn, sizes) {
@@ -104,7 +133,7 @@ test('a scan draws the treemap with one tile per child, each with its share of t
   await page.click('#scan-start');
   await page.waitForSelector('#treemap > .tile[data-name="videos"]');
   assert.match(await page.textContent('#scan-text'), /11 entries met, 11 indexed, 0 unreadable/);
-  assertAreasMatch(await tiles(), TOP);
+  assertAreasMatch(await settledTiles(TOP), TOP);
   // The two largest directories are drawn with their children inside.
   await page.waitForSelector('#treemap > .tile[data-name="videos"] .nested .inner');
   assert.equal(await page.$$eval('#treemap > .tile[data-name="videos"] .inner', (n) => n.length), 2);
@@ -115,7 +144,8 @@ test('a scan draws the treemap with one tile per child, each with its share of t
 test('zooming into a folder by double-click and by keyboard, and back out', async () => {
   await page.dblclick('#treemap > .tile[data-name="videos"]');
   await page.waitForSelector('#treemap > .tile[data-name="movie.mp4"]');
-  assertAreasMatch(await tiles(), { 'movie.mp4': 3_000_000, 'clip.mov': 1_000_000 });
+  const videos = { 'movie.mp4': 3_000_000, 'clip.mov': 1_000_000 };
+  assertAreasMatch(await settledTiles(videos), videos);
   assert.deepEqual(await crumbs(), [root, 'videos']);
   await shot('treemap-zoomed');
 
@@ -135,6 +165,13 @@ test('zooming into a folder by double-click and by keyboard, and back out', asyn
   }
   assert.ok(visited.size >= 2, `arrows moved the selection: ${[...visited]}`);
   await page.click('#treemap > .tile[data-name="docs"]');
+  // A resize redraws the map and keeps the selection and the keyboard focus.
+  const wide = await settledTiles(TOP);
+  await page.setViewportSize({ width: 1000, height: 640 });
+  await waitFor(async () => (await tiles())[0]?.area < wide[0].area, 'the redraw at the smaller size');
+  assertAreasMatch(await settledTiles(TOP), TOP);
+  assert.equal(await page.$eval('#treemap > .tile.selected', (n) => n.dataset.name), 'docs');
+  await page.setViewportSize({ width: 1280, height: 800 });
   await page.keyboard.press('Enter');
   await page.waitForSelector('#treemap > .tile[data-name="report.pdf"]');
   assert.deepEqual(await crumbs(), [root, 'docs']);
@@ -234,12 +271,8 @@ test('measure and forget: a measured folder, then a file taken out of the view',
   await page.waitForFunction(() => !document.querySelector('#treemap > .tile[data-name="notes.txt"]'));
   const { 'notes.txt': _, ...rest } = TOP;
   // A resize of the box (the view was hidden a moment ago) redraws it once
-  // more; check the layout once every remaining tile has its place.
-  await waitFor(async () => {
-    const drawn = await tiles();
-    return drawn.length === Object.keys(rest).length && drawn.every((tile) => tile.area > 0);
-  }, 'the treemap drawn without notes.txt');
-  assertAreasMatch(await tiles(), rest);
+  // more; the layout is checked once it has settled.
+  assertAreasMatch(await settledTiles(rest), rest);
 });
 
 test('every line the page and the engine exchanged matches the protocol schema', async () => {

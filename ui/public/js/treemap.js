@@ -22,10 +22,11 @@ export class TreemapView {
     this.box.addEventListener('keydown', (event) => this.key(event));
     this.box.addEventListener('click', (event) => this.tileEvent(event, false));
     this.box.addEventListener('dblclick', (event) => this.tileEvent(event, true));
+    // A resize redraws the map around the same selection.
     let resizeTimer;
     new ResizeObserver(() => {
       clearTimeout(resizeTimer);
-      resizeTimer = setTimeout(() => this.redraw(), 150);
+      resizeTimer = setTimeout(() => this.redraw(this.selected?.entry?.id ?? null), 150);
     }).observe(this.box);
   }
 
