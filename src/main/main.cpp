@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "app/serve_loop.h"
+#include "protocol/output_pipe.h"
 #include "common/thread_pool.h"
 
 namespace {
@@ -65,5 +66,6 @@ int main() {
   // directory is listed with the portable reader.
   qm::Seams seams;
   seams.directories = &qm::directory_reader_for(std::getenv("QUILLMARSH_STANDARD_READDIR") != nullptr);
+  qm::widen_output_pipe(STDOUT_FILENO);
   return qm::serve_requests(STDIN_FILENO, seams);
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/thread_pool.h"
+#include "protocol/output_pipe.h"
 #include "support/engine_process.h"
 #include "support/sanitizer.h"
 
@@ -108,6 +109,20 @@ TEST(ProcessStart, TheEngineServesWithTwoToFourWorkersForThisMachine) {
   const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
   const std::size_t workers = online <= 2 ? 2 : online >= 4 ? 4 : static_cast<std::size_t>(online);
   EXPECT_EQ(workers_seen, workers);
+  EXPECT_EQ(engine.finish(), 0);
+}
+
+// Its output pipe is widened before the first reply, so a reply of megabytes
+// reaches the front end in a few reads.
+TEST(ProcessStart, TheEngineWidensTheOutputPipeItIsGiven) {
+  test::EngineProcess engine;
+  ASSERT_EQ(engine.request(R"({"request":1,"command":"summary"})").rfind(R"({"request":1,"result":)", 0), 0u);
+  // The same pipe, reached through the engine's standard output.
+  const std::string output = "/proc/" + std::to_string(engine.pid()) + "/fd/1";
+  const int fd = ::open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_GE(::fcntl(fd, F_GETPIPE_SZ), static_cast<int>(kOutputPipeBytes));
+  ::close(fd);
   EXPECT_EQ(engine.finish(), 0);
 }
 
