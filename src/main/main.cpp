@@ -9,8 +9,8 @@
 #include <exception>
 
 #include "app/serve_loop.h"
-#include "protocol/output_pipe.h"
 #include "common/thread_pool.h"
+#include "protocol/output_pipe.h"
 
 namespace {
 
