@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -28,6 +29,26 @@ std::uint16_t record_length(const char* record) {
   std::uint16_t length;
   std::memcpy(&length, record + kReclenOffset, sizeof length);
   return length;
+}
+
+// The length of a record's name without a scan from its start: the kernel
+// sizes a record as its header, the name and its NUL rounded up to 8 bytes,
+// so the NUL is among the record's last 8 bytes. Bytes after it are padding
+// the kernel leaves as the buffer had them, so the first NUL from there is
+// the end. Records arrive 8-byte aligned in the part buffer.
+std::size_t name_length(const char* record, std::uint16_t length) {
+  static_assert(std::endian::native == std::endian::little, "the byte order the word scan assumes");
+  const auto scanned = [&] { return ::strnlen(record + kNameOffset, length > kNameOffset ? length - kNameOffset : 0); };
+  if (length < kNameOffset + 1 || length % 8 != 0) return scanned();
+  const std::size_t tail = length - 8;
+  std::uint64_t word;
+  std::memcpy(&word, record + tail, sizeof word);
+  // Bytes before the name (in a record of 24 bytes) are made non-zero.
+  if (tail < kNameOffset) word |= (std::uint64_t{1} << ((kNameOffset - tail) * 8)) - 1;
+  const std::uint64_t zero_bytes = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;
+  if (zero_bytes == 0) return scanned();
+  // The lowest flagged byte is the first zero one (flags above it may be false).
+  return tail + static_cast<std::size_t>(std::countr_zero(zero_bytes)) / 8 - kNameOffset;
 }
 
 bool is_dot_or_dot_dot(const char* name) {
@@ -76,7 +97,8 @@ class GetdentsDirectory final : public OpenDirectory {
     }
     for (long offset = 0; offset < raw.filled;) {
       const char* record = buffer + offset;
-      offset += record_length(record);
+      const std::uint16_t length = record_length(record);
+      offset += length;
       const char* name = record + kNameOffset;
       if (is_dot_or_dot_dot(name)) continue;
       if (is_refused_type(static_cast<unsigned char>(record[kTypeOffset]))) {
@@ -90,7 +112,7 @@ class GetdentsDirectory final : public OpenDirectory {
         ++out.skipped;
         continue;
       }
-      if (!add_listed_entry(out, std::string_view(name, std::strlen(name)), st)) ++out.skipped;
+      if (!add_listed_entry(out, std::string_view(name, name_length(record, length)), st)) ++out.skipped;
     }
   }
 

@@ -151,10 +151,23 @@ std::vector<std::string> many_names() {
   return names;
 }
 
+// Names of every length a name can have, twice: over 64 KiB of records, so the
+// second read lands on the first one's bytes and every record's padding holds
+// whatever an earlier record left there.
+std::vector<std::string> names_of_every_length() {
+  std::vector<std::string> names;
+  for (const char letter : {'a', 'b'}) {
+    for (std::size_t length = 1; length <= NAME_MAX; ++length) names.push_back(std::string(length, letter));
+  }
+  return names;
+}
+
 std::vector<Fixture> fixtures() {
   std::vector<ExpectedEntry> many;
   for (const auto& name : many_names()) many.push_back({name, false});
   many.push_back({"subdir", true});
+  std::vector<ExpectedEntry> every_length;
+  for (const auto& name : names_of_every_length()) every_length.push_back({name, false});
   return {
       {"an empty directory", [](const TempDir& d) { return d.make_dir("empty"); }, {}, 0, 0, true},
       {"a file, a subdirectory and a symlink give two records and one skip",
@@ -203,6 +216,13 @@ std::vector<Fixture> fixtures() {
          return d / "big";
        },
        many, 0, 0, true},
+      {"names of every length from 1 to NAME_MAX bytes",
+       [](const TempDir& d) {
+         d.make_dir("lengths");
+         for (const auto& name : names_of_every_length()) d.write_file("lengths/" + name, "");
+         return d / "lengths";
+       },
+       every_length, 0, 0, true},
       {"a directory path with a trailing separator",
        [](const TempDir& d) {
          d.write_file("dir/file", "x");
