@@ -79,6 +79,8 @@ class BulkDirectory final : public OpenDirectory {
 
   bool is_object(const FileId& file, const RawPart&) const override { return descriptor_is(fd_.get(), file); }
 
+  int descriptor() const override { return fd_.get(); }
+
  private:
   UniqueFd fd_;
   bool first_part_ = true;

@@ -49,6 +49,9 @@ class OpenDirectory {
   // and a mounted directory's own entry holds its file system's root inode).
   // When that entry is missing or disagrees, the system is asked.
   virtual bool is_object(const FileId& file, const RawPart& first) const = 0;
+
+  // The directory's descriptor, to open names below it with; it stays this object's.
+  virtual int descriptor() const = 0;
 };
 
 class DirectoryReader {

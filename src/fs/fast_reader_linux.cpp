@@ -131,6 +131,8 @@ class GetdentsDirectory final : public OpenDirectory {
     return descriptor_is(fd_.get(), file);
   }
 
+  int descriptor() const override { return fd_.get(); }
+
  private:
   UniqueFd fd_;
 };

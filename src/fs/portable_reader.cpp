@@ -39,6 +39,8 @@ class StreamDirectory final : public OpenDirectory {
 
   bool is_object(const FileId& file, const RawPart&) const override { return descriptor_is(fd_, file); }
 
+  int descriptor() const override { return fd_; }
+
   // A part holds names, each with its NUL, back to back.
   bool read_part(RawPart& raw) override {
     raw.filled = 0;

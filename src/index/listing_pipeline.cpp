@@ -10,13 +10,14 @@ namespace qm {
 // system call. Workers meet at a slot's reading lock only while they share one
 // huge directory, and at the merge only through merge_requests_.
 ListingPipeline::ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, int top, std::size_t window,
-                                 std::size_t parts_ahead)
+                                 std::size_t parts_ahead, std::size_t parents_held)
     : merger_(merger),
       reader_(reader),
       top_(top),
       window_(window == 0 ? 1 : window),
       parts_ahead_(static_cast<std::uint32_t>(std::clamp<std::size_t>(parts_ahead, 1, 1024))),
-      slots_(std::make_unique<Slot[]>(window_)) {
+      slots_(std::make_unique<Slot[]>(window_)),
+      parents_(listed_parents_capacity(parents_held)) {
   for (std::size_t i = 0; i < window_; ++i) slots_[i].parts = std::make_unique<Part[]>(parts_ahead_);
 }
 
@@ -96,11 +97,15 @@ void ListingPipeline::start_directory(std::uint64_t number, RawPart& raw, Direct
     slot.number = number;
     slot.shared = false;
     slot.parts_read = 0;
-    // Opened name by name from the top through what was listed: a directory
-    // swapped for a link (or for another directory) since is not entered.
-    // The directory itself is checked against its listing with its first
-    // part, before anything of it is looked at (read_parts).
-    UniqueFd fd = cursor.open(slot.steps, false);
+    // Opened from its parent's descriptor while the merge holds that, else
+    // name by name from the top through what was listed: a directory swapped
+    // for a link (or for another directory) since is not entered. The
+    // directory itself is checked against its listing with its first part,
+    // before anything of it is looked at (read_parts).
+    const std::size_t depth = slot.steps.size();
+    const auto parent = depth >= 2 ? parents_.find(slot.steps[depth - 2].key) : nullptr;
+    UniqueFd fd = parent ? UniqueFd(open_directory_at(parent->descriptor(), slot.steps.back().name))
+                         : cursor.open(slot.steps, false);
     slot.directory = fd.get() < 0 ? nullptr : reader_.adopt(std::move(fd), slot.path);
     opened = slot.directory != nullptr;
     if (opened) slot.finished = false;
@@ -146,13 +151,10 @@ std::size_t ListingPipeline::read_parts(std::uint64_t number, RawPart& raw) {
         last = true;
         slot.finished = true;
         if (!read) part->listing.errors = 1;  // the parts before stand
-        if (slot.shared) {
-          // Helpers may still be decoding earlier parts through the
-          // descriptor: the merge closes it once it is past every part.
-          drop_shared(number);
-        } else {
-          slot.directory.reset();  // every part was this thread's, all decoded
-        }
+        // The merge closes the directory once it is past every part (helpers
+        // may still be decoding earlier ones through it), or holds it for
+        // its subdirectories.
+        if (slot.shared) drop_shared(number);
       } else if (sequence == 1 && !slot.shared) {
         share(slot, number);  // more than one part: idle workers decode the rest alongside
       }
@@ -226,15 +228,16 @@ void ListingPipeline::merge_ready() {
       stop_workers();
       return;
     }
+    if (!slot.lists_directories) {
+      slot.lists_directories = std::any_of(part.listing.entries.begin(), part.listing.entries.end(),
+                                           [](const ListedEntry& entry) { return entry.metadata.directory; });
+    }
     part.listing = CompactListing{};  // merged: its memory goes back now
     part.state.store(kEmpty, std::memory_order_relaxed);
     slot.parts_merged.store(sequence + 1);
     if (slot.room_wanted.exchange(false)) wake = true;
     if (last) {
-      {
-        const std::lock_guard lock(slot.reading);
-        slot.directory.reset();
-      }
+      finish_directory(slot);
       ++taken_;
     }
     // Directories found in this part go out now, even while the rest of a
@@ -246,6 +249,20 @@ void ListingPipeline::merge_ready() {
   if (wake) wake_workers();
 }
 
+void ListingPipeline::finish_directory(Slot& slot) {
+  std::unique_ptr<OpenDirectory> listed;
+  {
+    const std::lock_guard lock(slot.reading);
+    listed = std::move(slot.directory);
+  }
+  const std::size_t depth = slot.steps.size();
+  // Merged in key order: every parent before this one's has had all its
+  // subdirectories merged.
+  if (depth >= 2) parents_.release_before(slot.steps[depth - 2].key);
+  // Held before the subdirectories just found go out (fill_slots).
+  if (listed && depth >= 1 && slot.lists_directories) parents_.hold(slot.steps.back().key, std::move(listed));
+}
+
 void ListingPipeline::fill_slots() {
   while (pending_ - taken_ < window_) {
     Slot& slot = slots_[pending_ % window_];
@@ -253,6 +270,7 @@ void ListingPipeline::fill_slots() {
     slot.steps.clear();
     if (!merger_.next_directory(slot.queued, slot.path, slot.steps)) break;
     slot.parts_merged.store(0, std::memory_order_relaxed);
+    slot.lists_directories = false;
     slot.room_wanted.store(false, std::memory_order_relaxed);
     ++pending_;
   }

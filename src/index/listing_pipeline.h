@@ -21,6 +21,7 @@
 #include "fs/directory_cursor.h"
 #include "fs/directory_reader.h"
 #include "fs/held_directories.h"
+#include "index/listed_parents.h"
 
 namespace qm {
 
@@ -54,9 +55,11 @@ class ListingPipeline {
 
   // top: the directory every queued directory's steps start from (borrowed).
   // window: directories listed ahead of the merge at most. parts_ahead: parts
-  // of one directory read ahead of its merge at most.
+  // of one directory read ahead of its merge at most. parents_held: listed
+  // directories held open for their subdirectories at most (see ListedParents;
+  // step keys must grow in the order next_directory hands directories out).
   ListingPipeline(ListingMerger& merger, const DirectoryReader& reader, int top, std::size_t window,
-                  std::size_t parts_ahead);
+                  std::size_t parts_ahead, std::size_t parents_held = 0);
   ~ListingPipeline();
   ListingPipeline(const ListingPipeline&) = delete;
   ListingPipeline& operator=(const ListingPipeline&) = delete;
@@ -78,6 +81,7 @@ class ListingPipeline {
     std::vector<DirectoryStep> steps;  // likewise
     std::unique_ptr<Part[]> parts;
     std::atomic<std::uint32_t> parts_merged{0};  // written by the merge
+    bool lists_directories = false;              // a merged part named a directory; the merge's
     std::atomic<bool> room_wanted{false};        // a reader found every part in use
 
     std::mutex reading;  // guards what follows; one reader at a time
@@ -98,6 +102,8 @@ class ListingPipeline {
   void share(Slot& slot, std::uint64_t number);  // caller holds slot.reading
   void drop_shared(std::uint64_t number);
   void finish_part(Part& part, PartState state);
+  // After a directory's last part is merged: closes it or holds it for its subdirectories.
+  void finish_directory(Slot& slot);
 
   // Merging: whoever asks while nobody merges becomes the merger, and merges
   // until no request is left unserved.
@@ -114,6 +120,7 @@ class ListingPipeline {
   std::uint32_t parts_ahead_;
   std::unique_ptr<Slot[]> slots_;
   HeldDirectories held_shared_{kHeldShared};
+  ListedParents parents_;
 
   // Merge state: touched only by the current merger. Slot n % window holds
   // directory n; directories taken_ .. pending_ - 1 are the ones in flight.

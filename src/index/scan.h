@@ -40,6 +40,10 @@ struct WalkLimits {
   std::size_t window = 128;
   // Parts (buffer-fulls) of one directory read ahead of its merge at most.
   std::size_t parts_ahead = 8;
+  // Listed directories held open for their subdirectories at most (and at
+  // most half the descriptor limit): breadth first, that is about one level
+  // of the tree's directories that have subdirectories.
+  std::size_t parents_held = 16384;
 };
 
 // What a scan works with besides its request.

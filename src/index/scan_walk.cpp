@@ -146,7 +146,8 @@ void ScanWalk::maybe_report_progress(std::string_view last_merged_path) {
 }
 
 Result<bool> ScanWalk::run(int root) {
-  ListingPipeline pipeline(*this, context_.directories, root, limits_.window, limits_.parts_ahead);
+  ListingPipeline pipeline(*this, context_.directories, root, limits_.window, limits_.parts_ahead,
+                           limits_.parents_held);
   if (!pipeline.run()) return CommandError{kIndexFullError};
   return true;
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <new>
@@ -169,6 +170,60 @@ INSTANTIATE_TEST_SUITE_P(Swaps, SwappedBeforeOpening,
                                            SwapCase{"for_a_directory_outside", false}),
                          [](const auto& param) { return std::string(param.param.label); });
 
+// ---- subdirectories opened from the parent that was listed ----
+
+// A directory renamed away after it was listed, with another directory of
+// the same shape put under its name: its subdirectory is still listed,
+// through the descriptor the parent was listed by, while the walk holds
+// that. A walk that holds none reopens the parent by name, finds another
+// object there, and counts the subdirectory as one error.
+struct HeldParentCase {
+  const char* label;
+  std::size_t parents_held;
+  std::uint64_t errors;
+  bool lists_the_original;
+};
+
+class RenamedAfterListing : public ::testing::TestWithParam<HeldParentCase> {};
+
+TEST_P(RenamedAfterListing, ItsSubdirectoryIsListedFromTheParentThatWasListed) {
+  const HeldParentCase& c = GetParam();
+  TempDir dir;
+  const std::string root = dir / "tree";
+  dir.write_file("tree/a/b/original", "12345");
+  int renames = 0;
+  const auto rename_away = [&](std::string_view directory) {
+    if (directory != root + "/a") return;
+    ++renames;
+    ASSERT_EQ(::rename((root + "/a").c_str(), (dir / "moved").c_str()), 0);
+    dir.write_file("tree/a/b/impostor", "1");
+  };
+  for (const ReaderCase& reader : kReaders) {
+    SCOPED_TRACE(reader.label);
+    const test::HookedReader hooked(reader.reader, rename_away);
+    const int before = test::open_descriptor_count();
+    Index index;
+    WalkLimits limits;
+    limits.parents_held = c.parents_held;
+    const auto result = scan(index, scan_args(root), limits, hooked);
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_EQ(renames, 1);
+    EXPECT_EQ(result->counts.errors, c.errors);
+    EXPECT_EQ(find_entry(index, root + "/a/b/original") != kNoEntry, c.lists_the_original);
+    EXPECT_EQ(find_entry(index, root + "/a/b/impostor"), kNoEntry);
+    EXPECT_EQ(test::open_descriptor_count(), before);
+    // As it was, for the next reader.
+    renames = 0;
+    std::filesystem::remove_all(root + "/a");
+    ASSERT_EQ(::rename((dir / "moved").c_str(), (root + "/a").c_str()), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ParentsHeld, RenamedAfterListing,
+                         ::testing::Values(HeldParentCase{"held", WalkLimits{}.parents_held, 0, true},
+                                           HeldParentCase{"none_held", 0, 1, false}),
+                         [](const auto& param) { return std::string(param.param.label); });
+
 // ---- deeper than PATH_MAX ----
 
 // 400 levels of 20-character names: about 8400 bytes of path. Both readers
@@ -211,8 +266,9 @@ TEST(DescriptorWalk, ATreeDeeperThanPathMaxIsScannedMeasuredAndCheckedWholeByEit
 
 // However deep (a chain far deeper than any descriptor budget) and wide (many
 // directories queued at once), the walk holds a bounded number of directory
-// descriptors: the window of directories being listed and, per worker, the
-// ancestors it keeps to open the next ones from.
+// descriptors: the window of directories being listed, per worker the
+// ancestors it keeps to open the next ones from, and the listed parents it
+// holds for their subdirectories.
 TEST(DescriptorWalk, TheDescriptorsHeldStayBoundedHoweverDeepAndWideTheTree) {
   TempDir dir;
   const test::DeepTree deep(dir.path(), 300);
@@ -231,12 +287,14 @@ TEST(DescriptorWalk, TheDescriptorsHeldStayBoundedHoweverDeepAndWideTheTree) {
     const test::HookedReader hooked(c.reader, record);
     most = 0;
     Index index;
-    const WalkLimits limits;
+    WalkLimits limits;
+    limits.parents_held = 16;
     const auto result = scan(index, scan_args(dir.path()), limits, hooked);
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_EQ(result->counts.errors, 0u);
     EXPECT_EQ(result->retained, 1u + 300 * 2 + 1 + 300 * 3);
-    const auto bound = static_cast<int>(limits.window + workers * ListingPipeline::kHeldPerWorker + 2);
+    const auto bound =
+        static_cast<int>(limits.window + workers * ListingPipeline::kHeldPerWorker + limits.parents_held + 2);
     EXPECT_GT(most.load(), 0);
     EXPECT_LE(most.load(), bound);
 

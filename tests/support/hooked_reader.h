@@ -39,6 +39,7 @@ class HookedReader final : public DirectoryReader {
     }
     void decode_part(RawPart& raw, CompactListing& out) const override { inner_->decode_part(raw, out); }
     bool is_object(const FileId& file, const RawPart& first) const override { return inner_->is_object(file, first); }
+    int descriptor() const override { return inner_->descriptor(); }
 
    private:
     std::unique_ptr<OpenDirectory> inner_;
