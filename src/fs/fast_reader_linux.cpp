@@ -68,6 +68,27 @@ std::size_t count_records(const char* buffer, long filled) {
   return records;
 }
 
+// Entries stated and not yet in the listing, in listing order.
+struct StatBatch {
+  static constexpr std::size_t kSize = 16;
+  struct Stated {
+    std::string_view name;
+    struct stat st;
+  };
+  Stated stated[kSize];
+  std::size_t count = 0;
+  std::uint64_t skipped = 0;
+
+  void take_into(CompactListing& out) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!add_listed_entry(out, stated[i].name, stated[i].st)) ++skipped;
+    }
+    out.skipped += skipped;
+    count = 0;
+    skipped = 0;
+  }
+};
+
 class GetdentsDirectory final : public OpenDirectory {
  public:
   explicit GetdentsDirectory(UniqueFd fd) : fd_(std::move(fd)) {}
@@ -87,33 +108,43 @@ class GetdentsDirectory final : public OpenDirectory {
 
   bool ok() const { return true; }
 
+  // The stat calls come in batches and the listing takes each batch whole
+  // afterwards: a system call can cost the pages a thread touches their
+  // translations (notably on a virtual machine), so between two stat calls
+  // only the stack and the part's records are touched, and the listing's
+  // buffers and the code that fills them once per batch.
   void decode_part(RawPart& raw, CompactListing& out) const override {
-    const char* buffer = reinterpret_cast<const char*>(raw.bytes.get());
+    const char* const buffer = reinterpret_cast<const char*>(raw.bytes.get());
+    const long filled = raw.filled;
+    const int fd = fd_.get();
     if (out.entries.empty()) {
-      const std::size_t records = count_records(buffer, raw.filled);
+      const std::size_t records = count_records(buffer, filled);
       out.entries.reserve(records);
       // Names take less than their records: a bound that needs no strlen.
-      out.names.reserve(static_cast<std::size_t>(raw.filled) - records * kNameOffset);
+      out.names.reserve(static_cast<std::size_t>(filled) - records * kNameOffset);
     }
-    for (long offset = 0; offset < raw.filled;) {
+    StatBatch batch;
+    for (long offset = 0; offset < filled;) {
       const char* record = buffer + offset;
       const std::uint16_t length = record_length(record);
       offset += length;
       const char* name = record + kNameOffset;
       if (is_dot_or_dot_dot(name)) continue;
       if (is_refused_type(static_cast<unsigned char>(record[kTypeOffset]))) {
-        ++out.skipped;
+        ++batch.skipped;
         continue;
       }
       // A failed stat (the entry vanished, or cannot be examined) is skipped, as
       // the portable reader counts it.
-      struct stat st;
-      if (::fstatat(fd_.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(st)) {
-        ++out.skipped;
+      StatBatch::Stated& stated = batch.stated[batch.count];
+      stated.name = std::string_view(name, name_length(record, length));
+      if (::fstatat(fd, name, &stated.st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(stated.st)) {
+        ++batch.skipped;
         continue;
       }
-      if (!add_listed_entry(out, std::string_view(name, name_length(record, length)), st)) ++out.skipped;
+      if (++batch.count == StatBatch::kSize) batch.take_into(out);
     }
+    batch.take_into(out);
   }
 
   bool is_object(const FileId& file, const RawPart& first) const override {
