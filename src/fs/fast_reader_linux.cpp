@@ -69,23 +69,30 @@ std::size_t count_records(const char* buffer, long filled) {
 }
 
 // Entries stated and not yet in the listing, in listing order.
+// Entries of a part to stat, in listing order: their names are gathered
+// first, then stated one after another, then added to the listing together.
 struct StatBatch {
   static constexpr std::size_t kSize = 16;
   struct Stated {
-    std::string_view name;
+    std::string_view name;  // NUL-terminated in the part
     struct stat st;
+    bool admitted;
   };
   Stated stated[kSize];
   std::size_t count = 0;
-  std::uint64_t skipped = 0;
 
-  void take_into(CompactListing& out) {
+  // A failed stat (the entry vanished, or cannot be examined) is skipped, as
+  // the portable reader counts it.
+  void stat_into(int fd, CompactListing& out) {
     for (std::size_t i = 0; i < count; ++i) {
-      if (!add_listed_entry(out, stated[i].name, stated[i].st)) ++skipped;
+      Stated& entry = stated[i];
+      entry.admitted =
+          ::fstatat(fd, entry.name.data(), &entry.st, AT_SYMLINK_NOFOLLOW) == 0 && stat_is_admitted(entry.st);
     }
-    out.skipped += skipped;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!stated[i].admitted || !add_listed_entry(out, stated[i].name, stated[i].st)) ++out.skipped;
+    }
     count = 0;
-    skipped = 0;
   }
 };
 
@@ -108,11 +115,10 @@ class GetdentsDirectory final : public OpenDirectory {
 
   bool ok() const { return true; }
 
-  // The stat calls come in batches and the listing takes each batch whole
-  // afterwards: a system call can cost the pages a thread touches their
-  // translations (notably on a virtual machine), so between two stat calls
-  // only the stack and the part's records are touched, and the listing's
-  // buffers and the code that fills them once per batch.
+  // The stat calls come in batches: a system call can cost the pages a thread
+  // touches their translations (notably on a virtual machine), so between two
+  // stat calls only the stack is touched, and the part's records, the
+  // listing's buffers and the code that fills them once per batch.
   void decode_part(RawPart& raw, CompactListing& out) const override {
     const char* const buffer = reinterpret_cast<const char*>(raw.bytes.get());
     const long filled = raw.filled;
@@ -124,6 +130,7 @@ class GetdentsDirectory final : public OpenDirectory {
       out.names.reserve(static_cast<std::size_t>(filled) - records * kNameOffset);
     }
     StatBatch batch;
+    std::uint64_t refused = 0;
     for (long offset = 0; offset < filled;) {
       const char* record = buffer + offset;
       const std::uint16_t length = record_length(record);
@@ -131,20 +138,14 @@ class GetdentsDirectory final : public OpenDirectory {
       const char* name = record + kNameOffset;
       if (is_dot_or_dot_dot(name)) continue;
       if (is_refused_type(static_cast<unsigned char>(record[kTypeOffset]))) {
-        ++batch.skipped;
+        ++refused;
         continue;
       }
-      // A failed stat (the entry vanished, or cannot be examined) is skipped, as
-      // the portable reader counts it.
-      StatBatch::Stated& stated = batch.stated[batch.count];
-      stated.name = std::string_view(name, name_length(record, length));
-      if (::fstatat(fd, name, &stated.st, AT_SYMLINK_NOFOLLOW) != 0 || !stat_is_admitted(stated.st)) {
-        ++batch.skipped;
-        continue;
-      }
-      if (++batch.count == StatBatch::kSize) batch.take_into(out);
+      batch.stated[batch.count].name = std::string_view(name, name_length(record, length));
+      if (++batch.count == StatBatch::kSize) batch.stat_into(fd, out);
     }
-    batch.take_into(out);
+    batch.stat_into(fd, out);
+    out.skipped += refused;
   }
 
   bool is_object(const FileId& file, const RawPart& first) const override {
