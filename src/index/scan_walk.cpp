@@ -152,26 +152,42 @@ Result<bool> ScanWalk::run(int root) {
   return true;
 }
 
+void ScanWalk::trace_parent(EntryId parent) {
+  parent_ = parent;
+  parent_path_.assign(index_.os_root());
+  parent_steps_.clear();
+  chain_.clear();
+  for (EntryId at = parent; at != 0; at = index_.parent(at)) chain_.push_back(at);
+  for (std::size_t i = chain_.size(); i-- > 0;) {
+    if (parent_path_.empty() || parent_path_.back() != '/') parent_path_.push_back('/');
+    const std::string_view name = index_.os_name(chain_[i]);
+    parent_steps_.push_back({chain_[i], parent_path_.size(), name.size(), index_.file_id(chain_[i])});
+    parent_path_.append(name);
+  }
+}
+
 bool ScanWalk::next_directory(QueuedDirectory& directory, std::string& path, std::vector<DirectoryStep>& steps) {
   if (waiting_.empty()) return false;
   directory = waiting_.front();
   waiting_.pop_front();
+  if (directory.id == 0) {
+    path.assign(index_.os_root());
+    return true;
+  }
   // The path as the system names it, and one step per directory below the
-  // root, each naming its part of that path.
-  chain_.clear();
-  for (EntryId at = directory.id; at != 0; at = index_.parent(at)) chain_.push_back(at);
-  path.append(index_.os_root());
-  name_starts_.clear();
-  for (std::size_t i = chain_.size(); i-- > 0;) {
-    if (path.empty() || path.back() != '/') path.push_back('/');
-    name_starts_.push_back(path.size());
-    path.append(index_.os_name(chain_[i]));
+  // root, each naming its part of that path. Siblings come one after another,
+  // so their parent's part is traced once for all of them.
+  const EntryId parent = index_.parent(directory.id);
+  if (parent != parent_) trace_parent(parent);
+  path.assign(parent_path_);
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  const std::size_t name_start = path.size();
+  path.append(index_.os_name(directory.id));
+  const std::string_view whole(path);
+  for (const TracedStep& step : parent_steps_) {
+    steps.push_back({step.id, whole.substr(step.name_start, step.name_length), step.file});
   }
-  for (std::size_t k = 0; k < name_starts_.size(); ++k) {
-    const EntryId id = chain_[chain_.size() - 1 - k];
-    const std::size_t end = k + 1 < name_starts_.size() ? name_starts_[k + 1] - 1 : path.size();
-    steps.push_back({id, std::string_view(path).substr(name_starts_[k], end - name_starts_[k]), index_.file_id(id)});
-  }
+  steps.push_back({directory.id, whole.substr(name_start), index_.file_id(directory.id)});
   return true;
 }
 

@@ -96,8 +96,18 @@ class ScanWalk : private ListingMerger {
   NameSet excluded_names_;
   std::vector<ExcludedChild> skipped_root_directories_;  // the platform's, in a scan of "/"
 
-  std::vector<EntryId> chain_;            // reused by next_directory
-  std::vector<std::size_t> name_starts_;  // likewise
+  // The last parent next_directory traced: its system path and its steps.
+  struct TracedStep {
+    EntryId id;
+    std::size_t name_start;  // in parent_path_
+    std::size_t name_length;
+    FileId file;
+  };
+  void trace_parent(EntryId parent);
+  EntryId parent_ = kNoEntry;
+  std::string parent_path_;
+  std::vector<TracedStep> parent_steps_;
+  std::vector<EntryId> chain_;  // reused by trace_parent
 };
 
 }  // namespace qm
