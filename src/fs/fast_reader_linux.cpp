@@ -69,17 +69,29 @@ std::size_t count_records(const char* buffer, long filled) {
 }
 
 // Entries stated and not yet in the listing, in listing order.
-// Entries of a part to stat, in listing order: their names are gathered
-// first, then stated one after another, then added to the listing together.
+// Entries of a part to stat, in listing order: their names go into the
+// listing first, then they are stated one after another, then their entries
+// are added together.
 struct StatBatch {
   static constexpr std::size_t kSize = 16;
   struct Stated {
     std::string_view name;  // NUL-terminated in the part
+    NameAhead listed;
     struct stat st;
     bool admitted;
   };
   Stated stated[kSize];
   std::size_t count = 0;
+
+  void take(CompactListing& out, std::string_view name) {
+    Stated& entry = stated[count];
+    if (!append_name_ahead(out, name, entry.listed)) {
+      ++out.skipped;
+      return;
+    }
+    entry.name = name;
+    ++count;
+  }
 
   // A failed stat (the entry vanished, or cannot be examined) is skipped, as
   // the portable reader counts it.
@@ -90,7 +102,12 @@ struct StatBatch {
           ::fstatat(fd, entry.name.data(), &entry.st, AT_SYMLINK_NOFOLLOW) == 0 && stat_is_admitted(entry.st);
     }
     for (std::size_t i = 0; i < count; ++i) {
-      if (!stated[i].admitted || !add_listed_entry(out, stated[i].name, stated[i].st)) ++out.skipped;
+      const Stated& entry = stated[i];
+      if (entry.admitted) {
+        add_entry_named_ahead(out, entry.listed, entry.name, entry.st);
+      } else {
+        ++out.skipped;
+      }
     }
     count = 0;
   }
@@ -141,8 +158,8 @@ class GetdentsDirectory final : public OpenDirectory {
         ++refused;
         continue;
       }
-      batch.stated[batch.count].name = std::string_view(name, name_length(record, length));
-      if (++batch.count == StatBatch::kSize) batch.stat_into(fd, out);
+      batch.take(out, std::string_view(name, name_length(record, length)));
+      if (batch.count == StatBatch::kSize) batch.stat_into(fd, out);
     }
     batch.stat_into(fd, out);
     out.skipped += refused;

@@ -47,4 +47,41 @@ inline bool add_listed_entry(CompactListing& out, std::string_view name, const s
   return add_listed_entry(out, name, metadata_from_stat(st));
 }
 
+// A name put into a listing's names ahead of its entry, for a reader that
+// takes the names of a batch of entries before their stat calls.
+struct NameAhead {
+  std::uint32_t offset = 0;
+  std::uint16_t length = 0;
+  bool text = true;
+};
+
+// Appends the text form of name to out.names. False, and nothing appended,
+// when it would not fit (the caller counts the entry skipped).
+inline bool append_name_ahead(CompactListing& out, std::string_view name, NameAhead& ahead) {
+  const std::size_t offset = out.names.size();
+  ahead.text = is_valid_utf8(name);
+  if (ahead.text) {
+    out.names.append(name);
+  } else {
+    append_lossy_utf8(out.names, name);
+  }
+  const std::size_t length = out.names.size() - offset;
+  if (out.names.size() > UINT32_MAX || length > UINT16_MAX) {
+    out.names.resize(offset);
+    return false;
+  }
+  ahead.offset = static_cast<std::uint32_t>(offset);
+  ahead.length = static_cast<std::uint16_t>(length);
+  return true;
+}
+
+// Adds the entry whose name append_name_ahead took (name: the bytes the
+// directory holds). A name taken for an entry that is then not added stays
+// in out.names, unused.
+inline void add_entry_named_ahead(CompactListing& out, const NameAhead& ahead, std::string_view name,
+                                  const struct stat& st) {
+  out.entries.push_back({metadata_from_stat(st), ahead.offset, ahead.length});
+  if (!ahead.text) out.raw_names.push_back({static_cast<std::uint32_t>(out.entries.size() - 1), std::string(name)});
+}
+
 }  // namespace qm
