@@ -68,7 +68,6 @@ std::size_t count_records(const char* buffer, long filled) {
   return records;
 }
 
-// Entries stated and not yet in the listing, in listing order.
 // Entries of a part to stat, in listing order: their names go into the
 // listing first, then they are stated one after another, then their entries
 // are added together.
