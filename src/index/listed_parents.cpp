@@ -45,11 +45,13 @@ std::size_t ListedParents::size() const {
   return held_.size();
 }
 
-std::size_t listed_parents_capacity(std::size_t most) {
+std::size_t listed_parents_capacity(std::size_t most, std::size_t others) {
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
   if (limit.rlim_cur == RLIM_INFINITY) return most;
-  return std::min<std::size_t>(most, static_cast<std::size_t>(limit.rlim_cur / 2));
+  const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  if (soft <= others) return 0;
+  return std::min(most, (soft - others) / 2);
 }
 
 }  // namespace qm

@@ -47,8 +47,9 @@ class ListedParents {
 };
 
 // How many listed parents a walk may hold: at most `most`, and at most half
-// the process's soft descriptor limit, so the walk's other descriptors and
-// the engine's own still fit.
-std::size_t listed_parents_capacity(std::size_t most);
+// of what the process's soft descriptor limit leaves once the walk's other
+// descriptors (`others`, at most) are counted, so those and the engine's own
+// always fit.
+std::size_t listed_parents_capacity(std::size_t most, std::size_t others);
 
 }  // namespace qm

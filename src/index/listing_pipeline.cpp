@@ -6,6 +6,19 @@
 
 namespace qm {
 
+namespace {
+
+// Descriptors open during a walk besides the listed parents, at most: the
+// directories in the window, each worker's ancestors and the shared ones, and
+// room for the engine's own (standard streams, the directory at the top).
+std::size_t descriptors_besides_parents(std::size_t window) {
+  constexpr std::size_t kEngineOwn = 64;
+  const std::size_t workers = std::max<std::size_t>(process_pool().size(), 1);
+  return window + workers * ListingPipeline::kHeldPerWorker + ListingPipeline::kHeldShared + kEngineOwn;
+}
+
+}  // namespace
+
 // Hand-offs use atomics with wait/notify: a notify with nobody waiting costs no
 // system call. Workers meet at a slot's reading lock only while they share one
 // huge directory, and at the merge only through merge_requests_.
@@ -17,7 +30,7 @@ ListingPipeline::ListingPipeline(ListingMerger& merger, const DirectoryReader& r
       window_(window == 0 ? 1 : window),
       parts_ahead_(static_cast<std::uint32_t>(std::clamp<std::size_t>(parts_ahead, 1, 1024))),
       slots_(std::make_unique<Slot[]>(window_)),
-      parents_(listed_parents_capacity(parents_held)) {
+      parents_(listed_parents_capacity(parents_held, descriptors_besides_parents(window_))) {
   for (std::size_t i = 0; i < window_; ++i) slots_[i].parts = std::make_unique<Part[]>(parts_ahead_);
 }
 

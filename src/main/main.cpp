@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "app/serve_loop.h"
+#include "common/descriptor_limit.h"
 #include "common/thread_pool.h"
 #include "protocol/output_pipe.h"
 
@@ -56,6 +57,7 @@ int main() {
     std::fprintf(stderr, "quillmarsh: cannot hold standard descriptor %d: %s\n", fd, std::strerror(errno));
     return 71;
   }
+  qm::raise_descriptor_limit();
   try {
     qm::init_process_pool(qm::default_pool_size());
   } catch (const std::exception& error) {

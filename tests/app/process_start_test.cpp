@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/descriptor_limit.h"
 #include "common/thread_pool.h"
 #include "protocol/output_pipe.h"
 #include "support/engine_process.h"
@@ -124,6 +125,31 @@ TEST(ProcessStart, TheEngineWidensTheOutputPipeItIsGiven) {
   EXPECT_GE(::fcntl(fd, F_GETPIPE_SZ), static_cast<int>(kOutputPipeBytes));
   ::close(fd);
   EXPECT_EQ(engine.finish(), 0);
+}
+
+// Started with a low soft descriptor limit, it raises its own toward the hard
+// limit, so a scan can hold what it needs open.
+TEST(ProcessStart, TheEngineRaisesALowSoftDescriptorLimit) {
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max <= 256) GTEST_SKIP() << "the hard limit leaves no room";
+  struct rlimit lowered = saved;
+  lowered.rlim_cur = 256;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::uint64_t engine_soft = 0;
+  {
+    test::EngineProcess engine;  // inherits the lowered limit
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_EQ(engine.request(R"({"request":1,"command":"summary"})").rfind(R"({"request":1,"result":)", 0), 0u);
+    struct rlimit seen;
+    ASSERT_EQ(::prlimit(engine.pid(), RLIMIT_NOFILE, nullptr, &seen), 0);
+    engine_soft = seen.rlim_cur;
+    EXPECT_EQ(engine.finish(), 0);
+  }
+  const std::uint64_t expected =
+      raised_descriptor_limit(256, saved.rlim_max, RLIM_INFINITY, platform_descriptor_ceiling());
+  EXPECT_GT(expected, 256u);
+  EXPECT_EQ(engine_soft, expected);
 }
 
 TEST(ProcessStart, AClosedStandardDescriptorThatCannotBeHeldStopsTheStartWithoutServing) {

@@ -77,17 +77,23 @@ TEST(ListedParents, ADirectoryOverCapacityIsClosedNotHeld) {
   EXPECT_EQ(test::open_descriptor_count(), before + 1);
 }
 
-TEST(ListedParents, TheCapacityKeepsToHalfTheDescriptorLimit) {
+// Half of what the walk's other descriptors leave of the limit, or what was
+// asked for when that is less; none when the others take it all.
+TEST(ListedParents, TheCapacityLeavesRoomForEveryOtherDescriptor) {
   struct rlimit saved;
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   struct rlimit lowered = saved;
-  lowered.rlim_cur = 200;
+  lowered.rlim_cur = 1024;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-  const std::size_t halved = listed_parents_capacity(16384);
-  const std::size_t asked = listed_parents_capacity(40);
+  const std::size_t halved = listed_parents_capacity(16384, 324);
+  const std::size_t asked = listed_parents_capacity(40, 324);
+  const std::size_t all_taken = listed_parents_capacity(16384, 1024);
+  const std::size_t more_than_all = listed_parents_capacity(16384, 5000);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-  EXPECT_EQ(halved, 100u);
+  EXPECT_EQ(halved, 350u);
   EXPECT_EQ(asked, 40u);
+  EXPECT_EQ(all_taken, 0u);
+  EXPECT_EQ(more_than_all, 0u);
 }
 
 }  // namespace
