@@ -13,6 +13,12 @@ std::uint64_t raised_descriptor_limit(std::uint64_t soft, std::uint64_t hard, st
   return std::max(soft, allowed);
 }
 
+std::uint64_t soft_descriptor_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+  return limit.rlim_cur;
+}
+
 void raise_descriptor_limit() {
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;

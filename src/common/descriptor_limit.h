@@ -16,6 +16,10 @@ std::uint64_t raised_descriptor_limit(std::uint64_t soft, std::uint64_t hard, st
 // The most this platform lets a process ask for.
 std::uint64_t platform_descriptor_ceiling();
 
+// The process's soft descriptor limit now; UINT64_MAX when it has none (or it
+// cannot be read).
+std::uint64_t soft_descriptor_limit();
+
 // Raises the soft descriptor limit as raised_descriptor_limit says. A refusal
 // leaves the limit as it was: the walks size what they hold by the limit.
 void raise_descriptor_limit();

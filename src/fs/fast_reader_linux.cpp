@@ -103,7 +103,7 @@ struct StatBatch {
     for (std::size_t i = 0; i < count; ++i) {
       const Stated& entry = stated[i];
       if (entry.admitted) {
-        add_entry_named_ahead(out, entry.listed, entry.name, entry.st);
+        add_entry_named_ahead(out, entry.listed, entry.name, metadata_from_stat(entry.st));
       } else {
         ++out.skipped;
       }

@@ -1,21 +1,18 @@
 #include "fs/held_directories.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <utility>
 
 #include "common/brief_lock.h"
+#include "common/descriptor_limit.h"
 
 namespace qm {
 namespace {
 
 std::size_t capacity_for_descriptor_limit() {
-  constexpr std::size_t kFewest = 16;
-  constexpr std::size_t kMost = 256;
-  struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMost;
-  return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), kFewest, kMost);
+  constexpr std::uint64_t kFewest = 16;
+  constexpr std::uint64_t kMost = 256;
+  return static_cast<std::size_t>(std::clamp(soft_descriptor_limit() / 4, kFewest, kMost));
 }
 
 }  // namespace

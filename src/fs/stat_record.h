@@ -27,36 +27,17 @@ inline EntryMetadata metadata_from_stat(const struct stat& st) {
   return m;
 }
 
-// Appends one admitted entry named `name` (the bytes the directory holds): its
-// text form to out.names, and the bytes themselves to out.raw_names when they
-// are not text. False when it does not fit; the caller counts it skipped.
-inline bool add_listed_entry(CompactListing& out, std::string_view name, const EntryMetadata& metadata) {
-  const std::size_t offset = out.names.size();
-  const bool text = is_valid_utf8(name);
-  if (text) {
-    out.names.append(name);
-  } else {
-    append_lossy_utf8(out.names, name);
-  }
-  if (!out.append_entry(offset, metadata)) return false;
-  if (!text) out.raw_names.push_back({static_cast<std::uint32_t>(out.entries.size() - 1), std::string(name)});
-  return true;
-}
-
-inline bool add_listed_entry(CompactListing& out, std::string_view name, const struct stat& st) {
-  return add_listed_entry(out, name, metadata_from_stat(st));
-}
-
-// A name put into a listing's names ahead of its entry, for a reader that
-// takes the names of a batch of entries before their stat calls.
+// A name put into a listing's names ahead of its entry, so that a reader can
+// take the names of a batch of entries before their stat calls.
 struct NameAhead {
   std::uint32_t offset = 0;
   std::uint16_t length = 0;
   bool text = true;
 };
 
-// Appends the text form of name to out.names. False, and nothing appended,
-// when it would not fit (the caller counts the entry skipped).
+// Appends the text form of name (the bytes the directory holds) to
+// out.names. False, and nothing appended, when it would not fit: the caller
+// counts the entry skipped.
 inline bool append_name_ahead(CompactListing& out, std::string_view name, NameAhead& ahead) {
   const std::size_t offset = out.names.size();
   ahead.text = is_valid_utf8(name);
@@ -75,13 +56,26 @@ inline bool append_name_ahead(CompactListing& out, std::string_view name, NameAh
   return true;
 }
 
-// Adds the entry whose name append_name_ahead took (name: the bytes the
-// directory holds). A name taken for an entry that is then not added stays
-// in out.names, unused.
+// Adds the entry whose name append_name_ahead took, and the name's bytes to
+// out.raw_names when they are not text. A name taken for an entry that is
+// then not added stays in out.names, unused.
 inline void add_entry_named_ahead(CompactListing& out, const NameAhead& ahead, std::string_view name,
-                                  const struct stat& st) {
-  out.entries.push_back({metadata_from_stat(st), ahead.offset, ahead.length});
+                                  const EntryMetadata& metadata) {
+  out.entries.push_back({metadata, ahead.offset, ahead.length});
   if (!ahead.text) out.raw_names.push_back({static_cast<std::uint32_t>(out.entries.size() - 1), std::string(name)});
+}
+
+// Appends one admitted entry named `name` (the bytes the directory holds).
+// False when it does not fit; the caller counts it skipped.
+inline bool add_listed_entry(CompactListing& out, std::string_view name, const EntryMetadata& metadata) {
+  NameAhead ahead;
+  if (!append_name_ahead(out, name, ahead)) return false;
+  add_entry_named_ahead(out, ahead, name, metadata);
+  return true;
+}
+
+inline bool add_listed_entry(CompactListing& out, std::string_view name, const struct stat& st) {
+  return add_listed_entry(out, name, metadata_from_stat(st));
 }
 
 }  // namespace qm

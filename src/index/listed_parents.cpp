@@ -1,10 +1,10 @@
 #include "index/listed_parents.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <utility>
 #include <vector>
+
+#include "common/descriptor_limit.h"
 
 namespace qm {
 namespace {
@@ -14,6 +14,7 @@ bool key_below(const auto& held, std::uint64_t key) { return held.key < key; }
 }  // namespace
 
 bool ListedParents::hold(std::uint64_t key, std::unique_ptr<OpenDirectory> directory) {
+  if (capacity_ == 0) return false;
   std::shared_ptr<const OpenDirectory> shared(std::move(directory));
   const std::lock_guard guard(lock_);
   if (held_.size() >= capacity_) return false;  // closed once the lock is let go
@@ -46,12 +47,9 @@ std::size_t ListedParents::size() const {
 }
 
 std::size_t listed_parents_capacity(std::size_t most, std::size_t others) {
-  struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-  if (limit.rlim_cur == RLIM_INFINITY) return most;
-  const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+  const std::uint64_t soft = soft_descriptor_limit();
   if (soft <= others) return 0;
-  return std::min(most, (soft - others) / 2);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(most, (soft - others) / 2));
 }
 
 }  // namespace qm
