@@ -10,10 +10,12 @@ namespace qm {
 // The alignment of a large block, and what its size must be a multiple of.
 inline constexpr std::size_t kLargeBlockAlignment = std::size_t{2} << 20;
 
-// A block of `bytes` (a multiple of kLargeBlockAlignment), aligned to it,
-// uninitialised; nullptr when it cannot be had. Freed with free_large_block.
+// A block of `bytes` (a multiple of kLargeBlockAlignment), aligned to it, zero
+// until written; nullptr when it cannot be had. It is mapped from the system
+// and unmapped by free_large_block, with the same size: whatever the C
+// allocator keeps for reuse, a freed table's memory goes back at once.
 void* allocate_large_block(std::size_t bytes);
-void free_large_block(void* block);
+void free_large_block(void* block, std::size_t bytes);
 
 // Tells the system that the block's pages are used together (no effect where
 // the system has no such hint). Called by allocate_large_block.

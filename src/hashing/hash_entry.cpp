@@ -34,7 +34,7 @@ namespace {
 static_assert(kFullReadSize <= kLargeBlockAlignment);
 
 struct FreeBuffer {
-  void operator()(unsigned char* buffer) const { free_large_block(buffer); }
+  void operator()(unsigned char* buffer) const { free_large_block(buffer, kLargeBlockAlignment); }
 };
 
 // One read buffer per thread, allocated on first use and kept: a duplicate

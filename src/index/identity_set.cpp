@@ -1,6 +1,18 @@
 #include "index/identity_set.h"
 
+#include <new>
+
+#include "common/large_block.h"
+
 namespace qm {
+
+void IdentitySet::FreeSlots::operator()(FileId* slots) const {
+  if (bytes >= kLargeBlockAlignment) {
+    free_large_block(slots, bytes);
+  } else {
+    delete[] slots;
+  }
+}
 
 std::uint64_t IdentitySet::hash(FileId file) {
   // Inodes of one file system are dense and sequential: mix them fully so
@@ -47,7 +59,12 @@ bool IdentitySet::insert(FileId file) {
 void IdentitySet::grow() {
   const std::size_t old_capacity = slots_ ? mask_ + 1 : 0;
   const std::size_t capacity = old_capacity == 0 ? 64 : old_capacity * 2;
-  auto fresh = std::make_unique_for_overwrite<FileId[]>(capacity);
+  const std::size_t bytes = capacity * sizeof(FileId);
+  // Capacities are powers of two, so a table this large is whole blocks.
+  FileId* table = bytes >= kLargeBlockAlignment ? static_cast<FileId*>(allocate_large_block(bytes))
+                                                    : new FileId[capacity];
+  if (!table) throw std::bad_alloc();
+  std::unique_ptr<FileId[], FreeSlots> fresh(table, FreeSlots{bytes});
   for (std::size_t i = 0; i < capacity; ++i) fresh[i] = kFree;
   const std::size_t mask = capacity - 1;
   for (std::size_t i = 0; i < old_capacity; ++i) {

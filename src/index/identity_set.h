@@ -26,7 +26,14 @@ class IdentitySet {
   static std::uint64_t hash(FileId file);
   void grow();
 
-  std::unique_ptr<FileId[]> slots_;
+  // Tables of a large block or more are mapped as one (see large_block.h), so
+  // the ones a growing set leaves behind go back to the system at once.
+  struct FreeSlots {
+    std::size_t bytes;
+    void operator()(FileId* slots) const;
+  };
+
+  std::unique_ptr<FileId[], FreeSlots> slots_;
   std::size_t mask_ = 0;  // capacity - 1 (capacity is a power of two)
   std::size_t size_ = 0;
   bool has_free_marker_ = false;

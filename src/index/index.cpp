@@ -31,7 +31,8 @@ void Index::RemovedSet::clear() {
   count_ = 0;
 }
 
-void Index::FreeChunk::operator()(void* chunk) const { free_large_block(chunk); }
+void Index::FreeRecordChunk::operator()(Record* chunk) const { free_large_block(chunk, sizeof(Record) * kChunkSize); }
+void Index::FreeNameChunk::operator()(char* chunk) const { free_large_block(chunk, kNameChunkSize); }
 
 Index::Index() = default;
 Index::~Index() = default;

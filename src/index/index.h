@@ -200,11 +200,14 @@ class Index {
 
   // Chunks are raw allocations: a record comes to life when add() fills it, so
   // the untouched tail of the last chunk costs no resident memory.
-  struct FreeChunk {
-    void operator()(void* chunk) const;
+  struct FreeRecordChunk {
+    void operator()(Record* chunk) const;
   };
-  std::vector<std::unique_ptr<Record[], FreeChunk>> chunks_;
-  std::vector<std::unique_ptr<char[], FreeChunk>> name_chunks_;
+  struct FreeNameChunk {
+    void operator()(char* chunk) const;
+  };
+  std::vector<std::unique_ptr<Record[], FreeRecordChunk>> chunks_;
+  std::vector<std::unique_ptr<char[], FreeNameChunk>> name_chunks_;
   std::size_t name_used_ = 0;  // bytes used in the last name chunk
   std::uint32_t count_ = 0;
   std::vector<std::uint64_t> devices_;  // slot -> device

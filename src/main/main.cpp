@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "app/serve_loop.h"
+#include "common/allocator_reuse.h"
 #include "common/descriptor_limit.h"
 #include "common/thread_pool.h"
 #include "protocol/output_pipe.h"
@@ -58,6 +59,7 @@ int main() {
     return 71;
   }
   qm::raise_descriptor_limit();
+  qm::keep_freed_memory_for_reuse();
   try {
     qm::init_process_pool(qm::default_pool_size());
   } catch (const std::exception& error) {
