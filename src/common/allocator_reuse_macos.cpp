@@ -2,8 +2,8 @@
 
 namespace qm {
 
-// The system allocator keeps freed regions in its own magazines and returns
-// them lazily; it has nothing to set.
+// The system allocator keeps recently freed large blocks in a cache of its
+// own for reuse; there is nothing to set.
 void keep_freed_memory_for_reuse() {}
 
 }  // namespace qm

@@ -15,6 +15,13 @@
 namespace qm {
 namespace {
 
+// What mincore fills in, one per page: unsigned char on Linux, char on macOS.
+#if defined(__APPLE__)
+using MincoreByte = char;
+#else
+using MincoreByte = unsigned char;
+#endif
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kOwnAllocator = false;  // the sanitizers bring their own allocator
 #elif defined(__has_feature)
@@ -35,9 +42,9 @@ bool is_resident(std::uintptr_t start, std::size_t bytes) {
   const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
   const std::uintptr_t first = start & ~(page - 1);
   const std::size_t length = start + bytes - first;
-  std::vector<unsigned char> pages((length + page - 1) / page);
+  std::vector<MincoreByte> pages((length + page - 1) / page);
   if (::mincore(reinterpret_cast<void*>(first), length, pages.data()) != 0) return false;
-  return std::all_of(pages.begin(), pages.end(), [](unsigned char bits) { return (bits & 1) != 0; });
+  return std::all_of(pages.begin(), pages.end(), [](MincoreByte bits) { return (bits & 1) != 0; });
 }
 
 // Whether an array of kArrayBytes, filled and freed as a request's working

@@ -13,10 +13,17 @@
 namespace qm {
 namespace {
 
+// What mincore fills in, one per page: unsigned char on Linux, char on macOS.
+#if defined(__APPLE__)
+using MincoreByte = char;
+#else
+using MincoreByte = unsigned char;
+#endif
+
 // Whether every page of [start, start + bytes) is mapped in this process:
 // mincore fails with ENOMEM on any page that is not.
 bool is_mapped(const void* start, std::size_t bytes) {
-  std::vector<unsigned char> pages(bytes / static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + 1);
+  std::vector<MincoreByte> pages(bytes / static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + 1);
   return ::mincore(const_cast<void*>(start), bytes, pages.data()) == 0;
 }
 
