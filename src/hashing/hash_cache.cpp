@@ -52,6 +52,15 @@ void HashCache::push_newest(Slot& slot) {
 
 std::optional<FileHashes> HashCache::lookup(const HashCacheKey& key) {
   const BriefLock guard(lock_);
+  return lookup_locked(key);
+}
+
+void HashCache::lookup_each(std::span<const HashCacheKey> keys, std::span<std::optional<FileHashes>> found) {
+  const BriefLock guard(lock_);
+  for (std::size_t i = 0; i < keys.size() && i < found.size(); ++i) found[i] = lookup_locked(keys[i]);
+}
+
+std::optional<FileHashes> HashCache::lookup_locked(const HashCacheKey& key) {
   auto it = map_.find(key);
   if (it == map_.end()) return std::nullopt;
   Slot& slot = it->second;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <unordered_map>
 
 #include "hashing/digest.h"
@@ -61,6 +62,8 @@ class HashCache {
 
   // The stored hashes, which become the most recently used.
   std::optional<FileHashes> lookup(const HashCacheKey& key);
+  // lookup for each key in order, under one lock: found[i] for keys[i].
+  void lookup_each(std::span<const HashCacheKey> keys, std::span<std::optional<FileHashes>> found);
   // False when no hash of the file in this mode (of any size or times) is
   // stored, so that a caller can skip examining the file for a lookup; may be
   // true when none is stored.
@@ -80,6 +83,7 @@ class HashCache {
     Slot* older = nullptr;
   };
 
+  std::optional<FileHashes> lookup_locked(const HashCacheKey& key);  // caller holds lock_
   void unlink(Slot& slot);
   void push_newest(Slot& slot);
   // Where a file's hashes of one mode count in the filter: filter_storage_[slot] is

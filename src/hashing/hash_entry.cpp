@@ -222,13 +222,23 @@ Result<FileHashes> read_hashes(const FileOpener& files, int fd, std::uint64_t in
 // The name in its directory examined with lstat: its status-change time when it
 // is the indexed file with the indexed size and modification time; otherwise
 // kFileChangedError, or why it cannot be examined or admitted.
-Result<std::uint64_t> examine_as_indexed(const EntryPlace& place, const EntryMetadata& was) {
-  auto fresh = stat_entry_status_at(place.directory_fd(), place.name);
+Result<std::uint64_t> examine_as_indexed(int directory_fd, std::string_view name, const EntryMetadata& was) {
+  auto fresh = stat_entry_status_at(directory_fd, name);
   if (!fresh) return std::move(fresh).take_error();
   if (fresh->metadata.file != was.file || fresh->metadata.size != was.size || fresh->metadata.modified != was.modified) {
     return CommandError{kFileChangedError};
   }
   return fresh->changed;
+}
+
+Result<std::uint64_t> examine_as_indexed(const EntryPlace& place, const EntryMetadata& was) {
+  return examine_as_indexed(place.directory_fd(), place.name, was);
+}
+
+// Whether the cache may hold a hash of the file that it can serve at
+// read_start_ns: files modified less than kCacheMinimumAgeNs before are read.
+bool cache_may_serve(const HashCache& cache, std::uint64_t read_start_ns, const EntryMetadata& was, HashMode mode) {
+  return at_least_minimum_age(read_start_ns, was.modified) && cache.may_hold(was.file.device, was.file.inode, mode);
 }
 
 // The indexed entry's id and record; its path is not needed to hash it.
@@ -260,8 +270,7 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
   const std::int64_t wall_ns = revalidate ? -1 : context.clock.wall_ns();
   const bool use_cache = wall_ns >= 0;
   const std::uint64_t read_start_ns = use_cache ? static_cast<std::uint64_t>(wall_ns) : 0;
-  const bool may_serve = use_cache && at_least_minimum_age(read_start_ns, was.modified) &&
-                         cache.may_hold(was.file.device, was.file.inode, mode);
+  const bool may_serve = use_cache && cache_may_serve(cache, read_start_ns, was, mode);
   HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, 0, mode};
 
   // The file as it is now: one lstat, no read. The cache is keyed by what it
@@ -331,6 +340,51 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
     *continuation = std::move(kept);
   }
   return hashed;
+}
+
+void serve_cached(const Index& index, HashCache& cache, const HashContext& context, std::span<const EntryId> ids,
+                  HashMode mode, std::span<std::optional<FileHashes>> served) {
+  const std::int64_t wall_ns = context.clock.wall_ns();
+  if (wall_ns < 0) return;
+  const auto read_start_ns = static_cast<std::uint64_t>(wall_ns);
+
+  // The files the cache may serve, in the directory of the first of them.
+  struct Candidate {
+    std::size_t at;
+    EntryId id;
+    EntryMetadata was;
+  };
+  std::vector<Candidate> candidates;
+  candidates.reserve(ids.size());
+  EntryId parent = kNoEntry;
+  for (std::size_t i = 0; i < ids.size() && i < served.size(); ++i) {
+    auto indexed = indexed_file(index, ids[i]);
+    if (!indexed || indexed->id == 0 || indexed->metadata.directory) continue;
+    if (!cache_may_serve(cache, read_start_ns, indexed->metadata, mode)) continue;
+    const EntryId file_parent = index.parent(indexed->id);
+    if (parent == kNoEntry) parent = file_parent;
+    if (file_parent != parent) continue;
+    candidates.push_back({i, indexed->id, indexed->metadata});
+  }
+  if (candidates.empty()) return;
+  auto place = open_entry_parent(index, candidates.front().id, context.directories);
+  if (!place) return;
+
+  // One lstat after another, then one visit to the cache for all of them.
+  std::vector<HashCacheKey> keys;
+  std::vector<std::size_t> at;
+  keys.reserve(candidates.size());
+  at.reserve(candidates.size());
+  for (const Candidate& candidate : candidates) {
+    auto changed = examine_as_indexed(place->directory_fd(), index.os_name(candidate.id), candidate.was);
+    if (!changed) continue;
+    const EntryMetadata& was = candidate.was;
+    keys.push_back({was.file.device, was.file.inode, was.size, was.modified, *changed, mode});
+    at.push_back(candidate.at);
+  }
+  std::vector<std::optional<FileHashes>> found(keys.size());
+  cache.lookup_each(keys, found);
+  for (std::size_t k = 0; k < found.size(); ++k) served[at[k]] = std::move(found[k]);
 }
 
 }  // namespace qm

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "common/clock.h"
@@ -77,5 +79,15 @@ struct HeadContinuation {
 // Safe to call from several threads at once; the Index is only read.
 Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashContext& context, std::uint64_t id,
                               HashMode mode, bool revalidate, HeadContinuation* continuation = nullptr);
+
+// The hashes the cache holds for files of one directory, served as
+// hash_entry (revalidate clear) would serve them from the cache, with the
+// directory reached once, the files examined one lstat after another and the
+// cache visited once for them all. served[i] is set for ids[i] when the cache
+// served it; files it does not serve (not cached, changed, failing, not in
+// the directory of the first file the cache may hold) are left empty for
+// hash_entry, which reads them or says why it cannot.
+void serve_cached(const Index& index, HashCache& cache, const HashContext& context, std::span<const EntryId> ids,
+                  HashMode mode, std::span<std::optional<FileHashes>> served);
 
 }  // namespace qm

@@ -22,8 +22,12 @@ class StageReporter {
   void report_start() { report(0, clock_.now()); }
 
   // Called by a worker after each id, finished or failed.
-  void finished_one() {
-    const std::size_t done = finished_.fetch_add(1, std::memory_order_acq_rel) + 1;
+  void finished_one() { finished(1); }
+
+  // Called by a worker after count ids at once.
+  void finished(std::size_t count) {
+    if (count == 0) return;
+    const std::size_t done = finished_.fetch_add(count, std::memory_order_acq_rel) + count;
     std::unique_lock guard(lock_, std::try_to_lock);
     if (!guard.owns_lock()) return;
     const auto now = clock_.now();
@@ -78,13 +82,62 @@ void order_by_identity(const Index& index, std::span<const StageFile> files, std
   for (std::size_t k = 0; k < keyed.size(); ++k) positions[k] = keyed[k].position;
 }
 
+// Calls hash_one(i) for every position i on the process pool, in the order given.
+template <class HashOne>
+void hash_on_pool(const std::vector<std::size_t>& positions, HashOne&& hash_one) {
+  process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
+}
+
 // Calls hash_one(i) for every position i on the process pool, in order of
 // the files' identity.
 template <class HashOne>
 void hash_on_pool(const Index& index, std::span<const StageFile> files, std::vector<std::size_t> positions,
                   HashOne&& hash_one) {
   order_by_identity(index, files, positions);
-  process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
+  hash_on_pool(positions, hash_one);
+}
+
+// The most files served from the cache together (see serve_cached).
+constexpr std::size_t kServedTogether = 32;
+
+// Serves what the cache can of the files at positions (in identity order) on
+// the process pool, a run of files of one directory at a time, and calls
+// take(i, hashes) for each file served, then served(count) for the run.
+// Returns the positions left to read, in the same order.
+template <class Take, class Served>
+std::vector<std::size_t> serve_from_cache(const Index& index, HashCache& cache, const HashContext& context,
+                                          std::span<const StageFile> files, const std::vector<std::size_t>& positions,
+                                          HashMode mode, Take&& take, Served&& served_run) {
+  const auto parent_of = [&](std::size_t i) { return index.valid(files[i].id) ? index.parent(files[i].id) : kNoEntry; };
+  std::vector<std::size_t> run_starts;
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    if (k == 0 || k - run_starts.back() == kServedTogether || parent_of(positions[k]) != parent_of(positions[k - 1])) {
+      run_starts.push_back(k);
+    }
+  }
+  std::vector<unsigned char> served_at(positions.size(), 0);
+  process_pool().for_each_index(run_starts.size(), [&](std::size_t r) {
+    const std::size_t first = run_starts[r];
+    const std::size_t end = r + 1 < run_starts.size() ? run_starts[r + 1] : positions.size();
+    EntryId ids[kServedTogether];
+    std::optional<FileHashes> served[kServedTogether];
+    for (std::size_t k = first; k < end; ++k) ids[k - first] = files[positions[k]].id;
+    serve_cached(index, cache, context, std::span(ids, end - first), mode, std::span(served, end - first));
+    std::size_t count = 0;
+    for (std::size_t k = first; k < end; ++k) {
+      if (!served[k - first]) continue;
+      take(positions[k], *served[k - first]);
+      served_at[k] = 1;
+      ++count;
+    }
+    served_run(count);
+  });
+  std::vector<std::size_t> left;
+  left.reserve(positions.size());
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    if (!served_at[k]) left.push_back(positions[k]);
+  }
+  return left;
 }
 
 // Whether a read of the file can keep a continuation: only files larger than
@@ -117,7 +170,16 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
       to_read.push_back(i);
     }
   }
-  hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
+  // What the cache holds is served first, a directory at a time; the rest are read.
+  order_by_identity(index, files, to_read);
+  to_read = serve_from_cache(index, cache, context, files, to_read, mode, [&](std::size_t i, const FileHashes& hashed) {
+    HashedEntry& result = results[i];
+    result.hash = hashed.digest;
+    result.content = hashed.content;
+    result.head = hashed.head;
+    hashed_ok[i] = 1;
+  }, [&](std::size_t count) { reporter.finished(count); });
+  hash_on_pool(to_read, [&](std::size_t i) {
     const bool keep = keeps && goes_past_head(index, files[i].id) &&
                       continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
     HashedEntry& result = results[i];

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "hashing/blake3_hex.h"
 
 namespace qm {
@@ -103,6 +105,22 @@ TEST(HashCache, EntriesInUseOutliveAWholeCacheOfNewKeys) {
     EXPECT_FALSE(cache.lookup(key_number(n)).has_value()) << n;
   }
   EXPECT_TRUE(cache.lookup(key_number(kFull)).has_value());
+}
+
+TEST(HashCache, LookupEachFindsStoredKeysInOrderAndMakesThemRecent) {
+  HashCache cache;
+  for (std::uint64_t n = 0; n < kFull; ++n) cache.insert(key_number(n), hashes_of(n == 2 ? "two" : "h"));
+  const HashCacheKey keys[] = {key_number(2), key_number(kFull + 7), key_number(0)};
+  std::optional<FileHashes> found[3];
+  cache.lookup_each(keys, found);
+  EXPECT_EQ(found[0], hashes_of("two"));
+  EXPECT_FALSE(found[1].has_value());
+  EXPECT_EQ(found[2], hashes_of("h"));
+  // Both found entries are now more recent than key 1, the oldest one left.
+  cache.insert(key_number(kFull), hashes_of("new"));
+  EXPECT_FALSE(cache.lookup(key_number(1)).has_value());
+  EXPECT_TRUE(cache.lookup(key_number(0)).has_value());
+  EXPECT_TRUE(cache.lookup(key_number(2)).has_value());
 }
 
 // may_hold lets a caller skip examining a file only when nothing of it is stored in that mode.

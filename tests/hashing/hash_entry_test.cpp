@@ -640,3 +640,108 @@ INSTANTIATE_TEST_SUITE_P(Ages, SettledChangeTime,
 
 }  // namespace
 }  // namespace qm
+
+// ---- serving a directory's files from the cache together
+
+namespace qm {
+namespace {
+
+// serve_cached over ids, in the state's context.
+std::vector<std::optional<FileHashes>> serve_cached_ids(test::HashingState& state, std::vector<EntryId> ids,
+                                                        HashMode mode) {
+  std::vector<std::optional<FileHashes>> served(ids.size());
+  serve_cached(state.index, state.hash_cache, state.context(), ids, mode, served);
+  return served;
+}
+
+TEST(ServeCached, ServesTheCachedFilesOfOneDirectoryWithoutOpeningThem) {
+  TempDir dir;
+  std::vector<std::string> paths;
+  for (const char* name : {"d/a", "d/b", "d/not-cached", "e/elsewhere"}) {
+    dir.make_dir(std::string(name).substr(0, 1));
+    paths.push_back(dir.write_file(name, pseudo_random_bytes(70000, static_cast<unsigned>(paths.size()) + 1)));
+    make_old(paths.back());
+  }
+  auto engine = engine_over(dir.path());
+  std::vector<EntryId> ids;
+  for (const std::string& path : paths) ids.push_back(id_of(engine->index, path));
+  std::vector<FileHashes> stored;
+  for (const std::size_t i : {0u, 1u, 3u}) {
+    auto hashed = test::hash_entry_hashes(*engine, ids[i], HashMode::Sampled, false);
+    ASSERT_TRUE(hashed.ok()) << hashed.error();
+    stored.push_back(*hashed);
+  }
+  engine->files.take();
+
+  // Asked in another order: the first file the cache may hold sets the directory.
+  const auto served = serve_cached_ids(*engine, {ids[2], ids[0], ids[3], ids[1]}, HashMode::Sampled);
+  EXPECT_FALSE(served[0].has_value()) << "never hashed";
+  EXPECT_EQ(served[1], stored[0]);
+  EXPECT_FALSE(served[2].has_value()) << "in another directory";
+  EXPECT_EQ(served[3], stored[1]);
+  EXPECT_TRUE(engine->files.take().empty());
+
+  // Another mode is another entry: nothing to serve.
+  const auto full = serve_cached_ids(*engine, {ids[0], ids[1]}, HashMode::Full);
+  EXPECT_FALSE(full[0].has_value());
+  EXPECT_FALSE(full[1].has_value());
+}
+
+struct CachedFileChange {
+  const char* name;
+  void (*change)(const TempDir& dir, const std::string& path);
+  bool served;
+};
+
+void PrintTo(const CachedFileChange& c, std::ostream* os) { *os << c.name; }
+
+const CachedFileChange kCachedFileChanges[] = {
+    {"unchanged", [](const TempDir&, const std::string&) {}, true},
+    {"rewritten_with_its_modification_time_put_back",
+     [](const TempDir&, const std::string& path) {
+       restore_mtime_after(path, [](const std::string& p) { overwrite_at(p, 100, "seventeen bytes!!"); });
+     },
+     false},
+    {"removed", [](const TempDir&, const std::string& path) { ASSERT_EQ(::unlink(path.c_str()), 0); }, false},
+    {"replaced_by_a_copy_with_the_same_size_and_times",
+     [](const TempDir& dir, const std::string& path) {
+       const std::string copy = dir.write_file("d/copy", pseudo_random_bytes(70000, 1));
+       make_old(copy);
+       ASSERT_EQ(::rename(copy.c_str(), path.c_str()), 0);
+     },
+     false},
+};
+
+class ServeCachedAfterChange : public ::testing::TestWithParam<CachedFileChange> {};
+
+TEST_P(ServeCachedAfterChange, ServesOnlyAFileThatIsAsItWasWhenItWasHashed) {
+  TempDir dir;
+  dir.make_dir("d");
+  const std::string path = dir.write_file("d/file", pseudo_random_bytes(70000, 1));
+  const std::string other = dir.write_file("d/other", pseudo_random_bytes(70000, 2));
+  make_old(path);
+  make_old(other);
+  auto engine = engine_over(dir.path());
+  const EntryId id = id_of(engine->index, path);
+  const EntryId other_id = id_of(engine->index, other);
+  auto stored = test::hash_entry_hashes(*engine, id, HashMode::Sampled, false);
+  ASSERT_TRUE(stored.ok()) << stored.error();
+  auto other_stored = test::hash_entry_hashes(*engine, other_id, HashMode::Sampled, false);
+  ASSERT_TRUE(other_stored.ok()) << other_stored.error();
+  engine->files.take();
+
+  GetParam().change(dir, path);
+  const auto served = serve_cached_ids(*engine, {id, other_id}, HashMode::Sampled);
+  EXPECT_EQ(served[0].has_value(), GetParam().served);
+  if (GetParam().served) {
+    EXPECT_EQ(served[0], *stored);
+  }
+  EXPECT_EQ(served[1], *other_stored) << "a changed file does not keep its neighbours from being served";
+  EXPECT_TRUE(engine->files.take().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ServeCachedAfterChange, ::testing::ValuesIn(kCachedFileChanges),
+                         [](const auto& test_info) { return std::string(test_info.param.name); });
+
+}  // namespace
+}  // namespace qm
