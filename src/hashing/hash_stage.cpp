@@ -269,7 +269,12 @@ std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache,
     }
     k = end;
   }
-  hash_on_pool(index, files, std::move(to_hash), [&](std::size_t i) {
+  order_by_identity(index, files, to_hash);
+  to_hash = serve_from_cache(index, cache, context, files, to_hash, HashMode::Full, [&](std::size_t i, const FileHashes& hashed) {
+    continuations[i] = HeadContinuation{};
+    contents[i] = hashed.digest;
+  }, [&](std::size_t count) { reporter.finished(count); });
+  hash_on_pool(to_hash, [&](std::size_t i) {
     auto hashed = hash_entry(index, cache, context, files[i].id, HashMode::Full, false, &continuations[i]);
     continuations[i] = HeadContinuation{};
     if (hashed) contents[i] = hashed->digest;
