@@ -1,31 +1,15 @@
 #include "common/large_block.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+
+#include "support/resident_pages.h"
 
 namespace qm {
 namespace {
-
-// What mincore fills in, one per page: unsigned char on Linux, char on macOS.
-#if defined(__APPLE__)
-using MincoreByte = char;
-#else
-using MincoreByte = unsigned char;
-#endif
-
-// Whether every page of [start, start + bytes) is mapped in this process:
-// mincore fails with ENOMEM on any page that is not.
-bool is_mapped(const void* start, std::size_t bytes) {
-  std::vector<MincoreByte> pages(bytes / static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + 1);
-  return ::mincore(const_cast<void*>(start), bytes, pages.data()) == 0;
-}
 
 TEST(LargeBlock, IsAlignedZeroWritableAndOfTheSizeAsked) {
   for (const std::size_t blocks : {1u, 3u}) {
@@ -47,10 +31,11 @@ TEST(LargeBlock, AFreedBlockGoesBackToTheSystemAtOnce) {
   void* block = allocate_large_block(bytes);
   ASSERT_NE(block, nullptr);
   std::memset(block, 1, bytes);
-  ASSERT_TRUE(is_mapped(block, bytes));
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  ASSERT_TRUE(test::pages_resident(address, bytes));
   free_large_block(block, bytes);
-  EXPECT_FALSE(is_mapped(block, bytes));
-  EXPECT_EQ(errno, ENOMEM);
+  EXPECT_FALSE(test::pages_resident(address, bytes));
+  EXPECT_EQ(errno, ENOMEM) << "unmapped, not merely paged out";
 }
 
 TEST(LargeBlock, SizesThatAreNotWholeBlocksAreRefused) {
