@@ -241,6 +241,11 @@ bool cache_may_serve(const HashCache& cache, std::uint64_t read_start_ns, const 
   return at_least_minimum_age(read_start_ns, was.modified) && cache.may_hold(was.file.device, was.file.inode, mode);
 }
 
+// The cache's key for the indexed file in mode, with its status-change time now.
+HashCacheKey cache_key(const EntryMetadata& was, HashMode mode, std::uint64_t changed) {
+  return {was.file.device, was.file.inode, was.size, was.modified, changed, mode};
+}
+
 // The indexed entry's id and record; its path is not needed to hash it.
 Result<Item> indexed_file(const Index& index, std::uint64_t id) {
   auto checked = indexed_id(index, id);
@@ -271,7 +276,7 @@ Result<FileHashes> hash_entry(const Index& index, HashCache& cache, const HashCo
   const bool use_cache = wall_ns >= 0;
   const std::uint64_t read_start_ns = use_cache ? static_cast<std::uint64_t>(wall_ns) : 0;
   const bool may_serve = use_cache && cache_may_serve(cache, read_start_ns, was, mode);
-  HashCacheKey key{was.file.device, was.file.inode, was.size, was.modified, 0, mode};
+  HashCacheKey key = cache_key(was, mode, 0);
 
   // The file as it is now: one lstat, no read. The cache is keyed by what it
   // shows. A duplicate search skips it for files the cache cannot serve: the
@@ -378,8 +383,7 @@ void serve_cached(const Index& index, HashCache& cache, const HashContext& conte
   for (const Candidate& candidate : candidates) {
     auto changed = examine_as_indexed(place->directory_fd(), index.os_name(candidate.id), candidate.was);
     if (!changed) continue;
-    const EntryMetadata& was = candidate.was;
-    keys.push_back({was.file.device, was.file.inode, was.size, was.modified, *changed, mode});
+    keys.push_back(cache_key(candidate.was, mode, *changed));
     at.push_back(candidate.at);
   }
   std::vector<std::optional<FileHashes>> found(keys.size());

@@ -6,8 +6,11 @@
 
 namespace qm {
 
+// Capacities are powers of two, so a table this large is whole blocks.
+bool IdentitySet::is_large_table(std::size_t bytes) { return bytes >= kLargeBlockAlignment; }
+
 void IdentitySet::FreeSlots::operator()(FileId* slots) const {
-  if (bytes >= kLargeBlockAlignment) {
+  if (is_large_table(bytes)) {
     free_large_block(slots, bytes);
   } else {
     delete[] slots;
@@ -60,9 +63,7 @@ void IdentitySet::grow() {
   const std::size_t old_capacity = slots_ ? mask_ + 1 : 0;
   const std::size_t capacity = old_capacity == 0 ? 64 : old_capacity * 2;
   const std::size_t bytes = capacity * sizeof(FileId);
-  // Capacities are powers of two, so a table this large is whole blocks.
-  FileId* table = bytes >= kLargeBlockAlignment ? static_cast<FileId*>(allocate_large_block(bytes))
-                                                    : new FileId[capacity];
+  FileId* table = is_large_table(bytes) ? static_cast<FileId*>(allocate_large_block(bytes)) : new FileId[capacity];
   if (!table) throw std::bad_alloc();
   std::unique_ptr<FileId[], FreeSlots> fresh(table, FreeSlots{bytes});
   for (std::size_t i = 0; i < capacity; ++i) fresh[i] = kFree;

@@ -28,6 +28,7 @@ class IdentitySet {
 
   // Tables of a large block or more are mapped as one (see large_block.h), so
   // the ones a growing set leaves behind go back to the system at once.
+  static bool is_large_table(std::size_t bytes);
   struct FreeSlots {
     std::size_t bytes;
     void operator()(FileId* slots) const;
