@@ -82,60 +82,46 @@ void order_by_identity(const Index& index, std::span<const StageFile> files, std
   for (std::size_t k = 0; k < keyed.size(); ++k) positions[k] = keyed[k].position;
 }
 
-// Calls hash_one(i) for every position i on the process pool, in the order given.
-template <class HashOne>
-void hash_on_pool(const std::vector<std::size_t>& positions, HashOne&& hash_one) {
-  process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
-}
-
 // Calls hash_one(i) for every position i on the process pool, in order of
 // the files' identity.
 template <class HashOne>
 void hash_on_pool(const Index& index, std::span<const StageFile> files, std::vector<std::size_t> positions,
                   HashOne&& hash_one) {
   order_by_identity(index, files, positions);
-  hash_on_pool(positions, hash_one);
+  process_pool().for_each_index(positions.size(), [&](std::size_t k) { hash_one(positions[k]); });
 }
 
-// The most files served from the cache together (see serve_cached).
-constexpr std::size_t kServedTogether = 32;
-
-// Serves what the cache can of the files at positions (in identity order) on
-// the process pool, a run of files of one directory at a time, and calls
-// take(i, hashes) for each file served, then served(count) for the run.
-// Returns the positions left to read, in the same order.
+// Serves what the cache can of the files at positions on the process pool,
+// a run of files of one directory at a time, and calls take(i, hashes) for
+// each file served, then served(count) for the run. Returns the positions
+// left to read, in the order given.
 template <class Take, class Served>
 std::vector<std::size_t> serve_from_cache(const Index& index, HashCache& cache, const HashContext& context,
                                           std::span<const StageFile> files, const std::vector<std::size_t>& positions,
                                           HashMode mode, Take&& take, Served&& served_run) {
-  const auto parent_of = [&](std::size_t i) { return index.valid(files[i].id) ? index.parent(files[i].id) : kNoEntry; };
-  std::vector<std::size_t> run_starts;
-  for (std::size_t k = 0; k < positions.size(); ++k) {
-    if (k == 0 || k - run_starts.back() == kServedTogether || parent_of(positions[k]) != parent_of(positions[k - 1])) {
-      run_starts.push_back(k);
-    }
-  }
-  std::vector<unsigned char> served_at(positions.size(), 0);
-  process_pool().for_each_index(run_starts.size(), [&](std::size_t r) {
-    const std::size_t first = run_starts[r];
-    const std::size_t end = r + 1 < run_starts.size() ? run_starts[r + 1] : positions.size();
+  const DirectoryRuns runs = directory_runs(index, files, positions);
+  std::vector<unsigned char> served_at(files.size(), 0);
+  process_pool().for_each_index(runs.starts.size(), [&](std::size_t r) {
+    const std::size_t first = runs.starts[r];
+    const std::size_t end = r + 1 < runs.starts.size() ? runs.starts[r + 1] : runs.positions.size();
     EntryId ids[kServedTogether];
     std::optional<FileHashes> served[kServedTogether];
-    for (std::size_t k = first; k < end; ++k) ids[k - first] = files[positions[k]].id;
+    for (std::size_t p = first; p < end; ++p) ids[p - first] = files[runs.positions[p]].id;
     serve_cached(index, cache, context, std::span(ids, end - first), mode, std::span(served, end - first));
     std::size_t count = 0;
-    for (std::size_t k = first; k < end; ++k) {
-      if (!served[k - first]) continue;
-      take(positions[k], *served[k - first]);
-      served_at[k] = 1;
+    for (std::size_t p = first; p < end; ++p) {
+      if (!served[p - first]) continue;
+      const std::size_t i = runs.positions[p];
+      take(i, *served[p - first]);
+      served_at[i] = 1;
       ++count;
     }
     served_run(count);
   });
   std::vector<std::size_t> left;
   left.reserve(positions.size());
-  for (std::size_t k = 0; k < positions.size(); ++k) {
-    if (!served_at[k]) left.push_back(positions[k]);
+  for (const std::size_t i : positions) {
+    if (!served_at[i]) left.push_back(i);
   }
   return left;
 }
@@ -145,6 +131,34 @@ std::vector<std::size_t> serve_from_cache(const Index& index, HashCache& cache, 
 bool goes_past_head(const Index& index, EntryId id) { return index.valid(id) && index.size(id) > kHeadSize; }
 
 }  // namespace
+
+DirectoryRuns directory_runs(const Index& index, std::span<const StageFile> files,
+                             std::span<const std::size_t> positions) {
+  // Identity order, which the reads want, jumps between directories on most
+  // trees: runs taken in it would hold one or two files each.
+  struct Placed {
+    EntryId parent;
+    std::size_t k;  // into positions
+  };
+  std::vector<Placed> placed;
+  placed.reserve(positions.size());
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    const EntryId id = files[positions[k]].id;
+    placed.push_back({index.valid(id) ? index.parent(id) : kNoEntry, k});
+  }
+  std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+    return a.parent != b.parent ? a.parent < b.parent : a.k < b.k;
+  });
+  DirectoryRuns runs;
+  runs.positions.reserve(placed.size());
+  for (std::size_t p = 0; p < placed.size(); ++p) {
+    if (p == 0 || p - runs.starts.back() == kServedTogether || placed[p].parent != placed[p - 1].parent) {
+      runs.starts.push_back(p);
+    }
+    runs.positions.push_back(positions[placed[p].k]);
+  }
+  return runs;
+}
 
 std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, const HashContext& context,
                                         std::span<const StageFile> files, HashMode mode, std::string_view phase,
@@ -170,8 +184,8 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
       to_read.push_back(i);
     }
   }
-  // What the cache holds is served first, a directory at a time; the rest are read.
-  order_by_identity(index, files, to_read);
+  // What the cache holds is served first, a directory at a time; the rest are
+  // read in order of identity.
   to_read = serve_from_cache(index, cache, context, files, to_read, mode, [&](std::size_t i, const FileHashes& hashed) {
     HashedEntry& result = results[i];
     result.hash = hashed.digest;
@@ -179,7 +193,7 @@ std::vector<HashedEntry> run_hash_stage(const Index& index, HashCache& cache, co
     result.head = hashed.head;
     hashed_ok[i] = 1;
   }, [&](std::size_t count) { reporter.finished(count); });
-  hash_on_pool(to_read, [&](std::size_t i) {
+  hash_on_pool(index, files, std::move(to_read), [&](std::size_t i) {
     const bool keep = keeps && goes_past_head(index, files[i].id) &&
                       continuations_left.fetch_sub(1, std::memory_order_relaxed) > 0;
     HashedEntry& result = results[i];
@@ -269,12 +283,11 @@ std::vector<HashedEntry> run_content_stage(const Index& index, HashCache& cache,
     }
     k = end;
   }
-  order_by_identity(index, files, to_hash);
   to_hash = serve_from_cache(index, cache, context, files, to_hash, HashMode::Full, [&](std::size_t i, const FileHashes& hashed) {
     continuations[i] = HeadContinuation{};
     contents[i] = hashed.digest;
   }, [&](std::size_t count) { reporter.finished(count); });
-  hash_on_pool(to_hash, [&](std::size_t i) {
+  hash_on_pool(index, files, std::move(to_hash), [&](std::size_t i) {
     auto hashed = hash_entry(index, cache, context, files[i].id, HashMode::Full, false, &continuations[i]);
     continuations[i] = HeadContinuation{};
     if (hashed) contents[i] = hashed->digest;

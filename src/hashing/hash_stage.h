@@ -48,6 +48,20 @@ struct StageFile {
   HeadContinuation continuation;
 };
 
+// The most files served from the cache together (see serve_cached).
+inline constexpr std::size_t kServedTogether = 32;
+
+// Positions into files regrouped for serving from the cache: each position
+// once, directory by directory (ids the index does not hold count as one
+// directory), in the order given within a directory, and cut into runs of at
+// most kServedTogether files of one directory.
+struct DirectoryRuns {
+  std::vector<std::size_t> positions;  // regrouped
+  std::vector<std::size_t> starts;     // where each run begins in positions
+};
+DirectoryRuns directory_runs(const Index& index, std::span<const StageFile> files,
+                             std::span<const std::size_t> positions);
+
 // Hashes every file with hash_entry (mode, revalidate clear) on the process pool
 // and returns the ones that hashed, in the order of files; failures are dropped
 // silently. A file with a known hash is not read and counts as done at once.

@@ -16,6 +16,60 @@ namespace {
 using test::id_of;
 using test::TempDir;
 
+// An in-memory index: the root (0), directories "a" (1) and "b" (2) below it,
+// and then files alternating between them (ids 3, 4, ...: even ones in "b").
+void fill_two_directories(Index& index, std::size_t files) {
+  index.reset("/root", "analysis");
+  EntryMetadata directory;
+  directory.directory = true;
+  index.add(kNoEntry, "/root", directory);
+  index.add(0, "a", directory);
+  index.add(0, "b", directory);
+  for (std::size_t i = 0; i < files; ++i) {
+    EntryMetadata file;
+    file.size = 10;
+    file.file = {1, 100 + i};
+    index.add(i % 2 == 0 ? 1 : 2, "f" + std::to_string(i), file);
+  }
+}
+
+// The runs as lists of file ids.
+std::vector<std::vector<EntryId>> run_ids(const DirectoryRuns& runs, std::span<const StageFile> files) {
+  std::vector<std::vector<EntryId>> ids;
+  for (std::size_t r = 0; r < runs.starts.size(); ++r) {
+    const std::size_t end = r + 1 < runs.starts.size() ? runs.starts[r + 1] : runs.positions.size();
+    ids.emplace_back();
+    for (std::size_t p = runs.starts[r]; p < end; ++p) ids.back().push_back(files[runs.positions[p]].id);
+  }
+  return ids;
+}
+
+TEST(DirectoryRuns, GroupFilesOfOneDirectoryInTheOrderGivenWhateverOrderTheyComeIn) {
+  Index index;
+  fill_two_directories(index, 6);  // "a" holds 3, 5, 7; "b" holds 4, 6, 8
+  const std::vector<StageFile> files = {{8}, {3}, {4}, {7}, {index.count() + 5}, {5}, {6}};
+  const std::vector<std::size_t> positions = {6, 0, 1, 2, 3, 4, 5};
+  const DirectoryRuns runs = directory_runs(index, files, positions);
+  EXPECT_EQ(run_ids(runs, files), (std::vector<std::vector<EntryId>>{{3, 7, 5}, {6, 8, 4}, {index.count() + 5}}));
+}
+
+TEST(DirectoryRuns, CutALargeDirectoryIntoRunsOfAtMostTheServedNumber) {
+  Index index;
+  fill_two_directories(index, 2 * kServedTogether + 7);
+  std::vector<StageFile> files;
+  std::vector<std::size_t> positions;
+  for (EntryId id = 3; id < index.count(); id += 2) {  // every file of "a", in index order
+    positions.push_back(files.size());
+    files.emplace_back(id);
+  }
+  const auto ids = run_ids(directory_runs(index, files, positions), files);
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids[0].size(), kServedTogether);
+  EXPECT_EQ(ids[1].size(), files.size() - kServedTogether);
+  EXPECT_EQ(ids[1].back(), files.back().id);
+  EXPECT_TRUE(run_ids(directory_runs(index, files, {}), files).empty());
+}
+
 TEST(HashStage, ReturnsTheHashedIdsInInputOrderAndDropsFailuresSilently) {
   TempDir dir;
   std::vector<std::string> contents;
