@@ -93,7 +93,7 @@ void hash_on_pool(const Index& index, std::span<const StageFile> files, std::vec
 
 // Serves what the cache can of the files at positions on the process pool,
 // a run of files of one directory at a time, and calls take(i, hashes) for
-// each file served, then served(count) for the run. Returns the positions
+// each file served, then served_run(count) for the run. Returns the positions
 // left to read, in the order given.
 template <class Take, class Served>
 std::vector<std::size_t> serve_from_cache(const Index& index, HashCache& cache, const HashContext& context,
